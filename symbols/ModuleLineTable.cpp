@@ -1,0 +1,127 @@
+#include "ModuleLineTable.h"
+
+#include <algorithm>
+#include <unordered_map>
+
+#include "Utf8.h"
+#include "llvm/DebugInfo/CodeView/DebugChecksumsSubsection.h"
+#include "llvm/DebugInfo/CodeView/DebugLinesSubsection.h"
+#include "llvm/DebugInfo/CodeView/DebugSubsectionRecord.h"
+#include "llvm/DebugInfo/PDB/Native/PDBStringTable.h"
+#include "llvm/Support/BinaryByteStream.h"
+#include "llvm/Support/BinaryStreamReader.h"
+
+namespace sorvanta {
+
+namespace cv = llvm::codeview;
+
+namespace {
+
+constexpr std::uint32_t kNoFile = UINT32_MAX;
+
+}  // namespace
+
+ModuleLineTable ModuleLineTable::Build(const std::vector<std::uint8_t>& c13,
+                                       const llvm::pdb::PDBStringTable* strings) {
+  ModuleLineTable table;
+  llvm::BinaryByteStream stream(llvm::ArrayRef<std::uint8_t>(c13.data(), c13.size()),
+                                llvm::support::little);
+  llvm::BinaryStreamReader reader(stream);
+  cv::DebugSubsectionArray subsections;
+  if (llvm::Error error = reader.readArray(subsections, reader.bytesRemaining())) {
+    llvm::consumeError(std::move(error));
+    return table;
+  }
+
+  // Checksums first: line blocks name their file by its checksum entry.
+  cv::DebugChecksumsSubsectionRef checksums;
+  bool haveChecksums = false;
+  bool hadError = false;
+  for (auto it = subsections.begin(&hadError), end = subsections.end(); it != end; ++it) {
+    if (it->kind() != cv::DebugSubsectionKind::FileChecksums) continue;
+    if (llvm::Error error = checksums.initialize(it->getRecordData())) {
+      llvm::consumeError(std::move(error));
+    } else {
+      haveChecksums = true;
+    }
+    break;
+  }
+
+  std::unordered_map<std::uint32_t, std::uint32_t> fileByChecksum;
+  auto fileFor = [&](std::uint32_t checksumOffset) -> std::uint32_t {
+    auto found = fileByChecksum.find(checksumOffset);
+    if (found != fileByChecksum.end()) return found->second;
+    std::uint32_t index = kNoFile;
+    if (haveChecksums && strings) {
+      auto entry = checksums.getArray().at(checksumOffset);
+      if (entry != checksums.getArray().end()) {
+        llvm::Expected<llvm::StringRef> name = strings->getStringForID(entry->FileNameOffset);
+        if (name) {
+          index = static_cast<std::uint32_t>(table.files_.size());
+          table.files_.push_back(Utf8ToWide(name->data(), name->size()));
+        } else {
+          llvm::consumeError(name.takeError());
+        }
+      }
+    }
+    fileByChecksum.emplace(checksumOffset, index);
+    return index;
+  };
+
+  hadError = false;
+  for (auto it = subsections.begin(&hadError), end = subsections.end(); it != end; ++it) {
+    if (it->kind() != cv::DebugSubsectionKind::Lines) continue;
+    cv::DebugLinesSubsectionRef lines;
+    if (llvm::Error error = lines.initialize(llvm::BinaryStreamReader(it->getRecordData()))) {
+      llvm::consumeError(std::move(error));
+      continue;
+    }
+    const cv::LineFragmentHeader* header = lines.header();
+    if (!header) continue;
+    const std::uint16_t segment = header->RelocSegment;
+    const std::uint32_t base = header->RelocOffset;
+    const std::uint64_t end64 = static_cast<std::uint64_t>(base) + header->CodeSize;
+    const std::uint32_t endOffset = end64 > UINT32_MAX ? UINT32_MAX : static_cast<std::uint32_t>(end64);
+
+    bool first = true;
+    for (const cv::LineColumnEntry& block : lines) {
+      const std::uint32_t file = fileFor(block.NameIndex);
+      // The contribution's start speaks for its first block's file, so a
+      // function whose first line entry is not at offset 0 still gets one.
+      // It is stored before the line entries so that a real line entry at
+      // the same offset wins the lookup.
+      if (first) {
+        table.entries_.push_back({segment, base, endOffset, file});
+        first = false;
+      }
+      for (const cv::LineNumberEntry& line : block.LineNumbers) {
+        const std::uint64_t at = static_cast<std::uint64_t>(base) + line.Offset;
+        if (at >= end64 && !(at == base && header->CodeSize == 0)) continue;
+        table.entries_.push_back({segment, static_cast<std::uint32_t>(at), endOffset, file});
+      }
+    }
+  }
+
+  std::stable_sort(table.entries_.begin(), table.entries_.end(), [](const Entry& a, const Entry& b) {
+    return a.segment != b.segment ? a.segment < b.segment : a.offset < b.offset;
+  });
+  table.entries_.shrink_to_fit();
+  return table;
+}
+
+const std::wstring* ModuleLineTable::FileAt(std::uint16_t segment, std::uint32_t offset) const {
+  // The last entry at or before segment:offset.
+  auto it = std::upper_bound(entries_.begin(), entries_.end(), std::make_pair(segment, offset),
+                             [](const std::pair<std::uint16_t, std::uint32_t>& key, const Entry& e) {
+                               return key.first != e.segment ? key.first < e.segment
+                                                             : key.second < e.offset;
+                             });
+  if (it == entries_.begin()) return nullptr;
+  const Entry& e = *(it - 1);
+  if (e.segment != segment) return nullptr;
+  if (offset >= e.end && offset != e.offset) return nullptr;
+  if (e.file == kNoFile) return nullptr;
+  return &files_[e.file];
+}
+
+}  // namespace sorvanta

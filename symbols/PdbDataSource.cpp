@@ -1,0 +1,36 @@
+#include "PdbDataSource.h"
+
+#include <new>
+
+#include "PdbImage.h"
+#include "PdbSession.h"
+
+namespace sorvanta {
+
+HRESULT PdbDataSource::loadDataFromPdb(const std::wstring& pdbPath) {
+  if (image_) return E_UNEXPECTED;
+  return PdbImage::Load(pdbPath, &image_);
+}
+
+HRESULT PdbDataSource::openSession(DiaRef<IDiaSession>* session) {
+  if (!session) return E_POINTER;
+  if (!image_) return E_UNEXPECTED;
+  try {
+    *session = std::make_shared<PdbSession>(image_);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+  return S_OK;
+}
+
+HRESULT CreateDiaDataSource(DiaRef<IDiaDataSource>* source) {
+  if (!source) return E_POINTER;
+  try {
+    *source = std::make_shared<PdbDataSource>();
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+  return S_OK;
+}
+
+}  // namespace sorvanta
