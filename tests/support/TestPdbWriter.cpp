@@ -1,0 +1,154 @@
+#include "TestPdbWriter.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "llvm/DebugInfo/CodeView/CodeView.h"
+#include "llvm/DebugInfo/CodeView/GUID.h"
+#include "llvm/DebugInfo/MSF/MSFBuilder.h"
+#include "llvm/DebugInfo/PDB/Native/DbiModuleDescriptorBuilder.h"
+#include "llvm/DebugInfo/PDB/Native/DbiStreamBuilder.h"
+#include "llvm/DebugInfo/PDB/Native/InfoStreamBuilder.h"
+#include "llvm/DebugInfo/PDB/Native/PDBFileBuilder.h"
+#include "llvm/DebugInfo/PDB/Native/RawConstants.h"
+#include "llvm/DebugInfo/PDB/Native/TpiStreamBuilder.h"
+#include "llvm/Object/COFF.h"
+#include "llvm/Support/Allocator.h"
+
+namespace sorvanta::testing {
+
+namespace {
+
+void Put16(std::vector<std::uint8_t>& out, std::uint16_t v) {
+  out.push_back(static_cast<std::uint8_t>(v));
+  out.push_back(static_cast<std::uint8_t>(v >> 8));
+}
+void Put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+// Record length, kind, payload, padded to four bytes as writers do.
+void PutRecord(std::vector<std::uint8_t>& out, std::uint16_t kind,
+               const std::vector<std::uint8_t>& payload) {
+  std::size_t size = 2 + payload.size();
+  std::size_t padded = (size + 2 + 3) / 4 * 4 - 2;
+  Put16(out, static_cast<std::uint16_t>(padded));
+  Put16(out, kind);
+  out.insert(out.end(), payload.begin(), payload.end());
+  for (std::size_t i = size; i < padded; ++i) out.push_back(static_cast<std::uint8_t>(0xF0 + (padded - i)));
+}
+
+}  // namespace
+
+std::uint32_t SymbolRecords::BeginProc(std::uint16_t kind, const std::string& name,
+                                       std::uint16_t segment, std::uint32_t offset,
+                                       std::uint32_t codeSize) {
+  const bool managed = kind == llvm::codeview::S_GMANPROC || kind == llvm::codeview::S_LMANPROC;
+  std::vector<std::uint8_t> p;
+  Put32(p, 0);         // parent
+  Put32(p, 0);         // end, patched by EndProc
+  Put32(p, 0);         // next
+  Put32(p, codeSize);  // code size
+  Put32(p, 0);         // debug start
+  Put32(p, 0);         // debug end
+  Put32(p, managed ? 0x06000001u : 0x1001u);  // metadata token or type index
+  Put32(p, offset);
+  Put16(p, segment);
+  p.push_back(0);  // flags
+  if (managed) Put16(p, 0);  // return register
+  p.insert(p.end(), name.begin(), name.end());
+  p.push_back(0);
+  const std::uint32_t at = nextOffset();
+  PutRecord(bytes, kind, p);
+  open_.push_back(at);
+  return at;
+}
+
+void SymbolRecords::EndProc() {
+  const std::uint32_t proc = open_.back();
+  open_.pop_back();
+  SetEnd(proc, nextOffset());
+  PutRecord(bytes, llvm::codeview::S_END, {});
+}
+
+void SymbolRecords::SetEnd(std::uint32_t procOffset, std::uint32_t end) {
+  const std::size_t field = procOffset - 4 + 4 + 4;  // record start + header + parent
+  for (int i = 0; i < 4; ++i) bytes[field + i] = static_cast<std::uint8_t>(end >> (8 * i));
+}
+
+void SymbolRecords::Add(std::uint16_t kind, const std::vector<std::uint8_t>& payload) {
+  PutRecord(bytes, kind, payload);
+}
+
+void SymbolRecords::AddRaw(const std::vector<std::uint8_t>& raw) {
+  bytes.insert(bytes.end(), raw.begin(), raw.end());
+}
+
+bool WriteTestPdb(const TestPdb& pdb, const std::string& path) {
+  llvm::BumpPtrAllocator allocator;
+  llvm::pdb::PDBFileBuilder builder(allocator);
+  if (llvm::Error error = builder.initialize(4096)) {
+    ADD_FAILURE() << llvm::toString(std::move(error));
+    return false;
+  }
+  for (std::uint32_t s = 0; s < llvm::pdb::kSpecialStreamCount; ++s) {
+    if (!builder.getMsfBuilder().addStream(0)) {
+      ADD_FAILURE() << "cannot add the fixed streams";
+      return false;
+    }
+  }
+  auto& info = builder.getInfoBuilder();
+  info.setVersion(llvm::pdb::PdbRaw_ImplVer::PdbImplVC70);
+  info.setAge(1);
+  info.setSignature(0x5EED);
+  info.setGuid(llvm::codeview::GUID{});
+  builder.getStringTableBuilder();  // every PDB has a /names stream
+
+  // Type streams, empty, so that other readers accept the file too.
+  builder.getTpiBuilder().setVersionHeader(llvm::pdb::PdbTpiV80);
+  builder.getIpiBuilder().setVersionHeader(llvm::pdb::PdbTpiV80);
+
+  // Everything handed to the builder by reference must outlive its commit.
+  std::vector<std::vector<std::uint8_t>> streams;
+  streams.reserve(pdb.modules.size());
+  std::vector<llvm::object::coff_section> sections(pdb.sectionAddresses.size());
+  if (pdb.withDbi) {
+    auto& dbi = builder.getDbiBuilder();
+    dbi.setVersionHeader(llvm::pdb::PdbDbiV70);
+    dbi.setMachineType(llvm::pdb::PDB_Machine::Amd64);
+    for (std::size_t i = 0; i < sections.size(); ++i) {
+      std::memset(&sections[i], 0, sizeof(sections[i]));
+      std::memcpy(sections[i].Name, ".text\0\0\0", 8);
+      sections[i].VirtualAddress = pdb.sectionAddresses[i];
+      sections[i].VirtualSize = 0x10000;
+    }
+    auto sectionBytes = llvm::makeArrayRef(reinterpret_cast<const std::uint8_t*>(sections.data()),
+                                           sections.size() * sizeof(llvm::object::coff_section));
+    if (llvm::Error error = dbi.addDbgStream(llvm::pdb::DbgHeaderType::SectionHdr, sectionBytes)) {
+      ADD_FAILURE() << llvm::toString(std::move(error));
+      return false;
+    }
+    for (const TestModule& module : pdb.modules) {
+      auto descriptor = dbi.addModuleInfo(module.name);
+      if (!descriptor) {
+        ADD_FAILURE() << llvm::toString(descriptor.takeError());
+        return false;
+      }
+      descriptor->setObjFileName(module.objectFile);
+      if (!module.symbols.bytes.empty()) {
+        streams.push_back(module.symbols.bytes);
+        descriptor->addSymbolsInBulk(streams.back());
+      }
+    }
+  }
+
+  llvm::codeview::GUID guid;
+  if (llvm::Error error = builder.commit(path, &guid)) {
+    ADD_FAILURE() << llvm::toString(std::move(error));
+    return false;
+  }
+  return true;
+}
+
+}  // namespace sorvanta::testing
