@@ -1,0 +1,47 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "ResultView.h"
+
+class QComboBox;
+class QLabel;
+class QTableWidget;
+
+namespace sorvanta {
+
+// Puts a table into the result list's report style: column titles shown, no
+// row header, grid lines, whole-row selection, nothing editable, no sorting
+// (rows must stay where they are inserted). The main window calls it once.
+void SetReportStyle(QTableWidget* table);
+
+// The result view on the main window's widgets, which it does not own:
+// a QTableWidget in report style, a non-editable QComboBox as page selector
+// and a QLabel as summary. The user's choice of a page is the combo box's
+// `activated` signal, which the main window connects to OnPageSelChange.
+class QtResultView final : public ResultView {
+ public:
+  QtResultView(QTableWidget* list, QComboBox* selector, QLabel* summary);
+
+  void DeleteAllRows() override;
+  int ColumnCount() const override;
+  void DeleteColumn(int index) override;
+  void InsertColumn(int index, const std::wstring& title, int width) override;
+  int InsertRowAtTop() override;
+  void SetCell(int row, int column, const std::wstring& text) override;
+  int ListClientWidth() const override;
+
+  void ClearSelector() override;
+  void AddSelectorEntries(const std::vector<std::wstring>& entries) override;
+  int SelectedEntry() const override;
+
+  void SetSummary(const std::wstring& text) override;
+
+ private:
+  QTableWidget* list;
+  QComboBox* selector;
+  QLabel* summary;
+};
+
+}  // namespace sorvanta
