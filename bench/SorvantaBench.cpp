@@ -1,0 +1,272 @@
+// Benchmarks of what a user waits for on a huge PDB: opening it and listing
+// every function, searching by name, looking up addresses, showing a page,
+// and rebuilding the result list on the real widgets.
+//
+//   sorvanta_bench --pdb=PATH [--pdb=PATH ...] [google benchmark flags]
+//   sorvanta_bench --memory=PATH   (peak memory after open + list all)
+
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <malloc.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QTableWidget>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "DiaSymbol.h"
+#include "QtResultView.h"
+#include "ResultList.h"
+#include "ResultView.h"
+#include "Utf8.h"
+
+namespace sorvanta {
+namespace {
+
+std::string BaseName(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  const std::size_t dot = name.rfind('.');
+  return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+// Reading the file into fresh memory: what any reader that does not map
+// the file must pay at least.
+void Floor(benchmark::State& state, const std::string& path) {
+  std::size_t total = 0;
+  for (auto _ : state) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat info {};
+    ::fstat(fd, &info);
+    const auto size = static_cast<std::size_t>(info.st_size);
+    std::unique_ptr<char, decltype(&std::free)> bytes(static_cast<char*>(std::malloc(size)), &std::free);
+    std::size_t done = 0;
+    while (done < size) {
+      const ssize_t n = ::read(fd, bytes.get() + done, size - done);
+      if (n <= 0) break;
+      done += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    benchmark::DoNotOptimize(bytes.get());
+    total = done;
+    state.PauseTiming();
+    bytes.reset();
+    state.ResumeTiming();
+  }
+  state.counters["MB"] = static_cast<double>(total) / 1e6;
+}
+
+void OpenAndListAll(benchmark::State& state, const std::string& path) {
+  std::size_t count = 0;
+  for (auto _ : state) {
+    auto dia = std::make_unique<DiaSymbol>();
+    if (!dia->Open(Utf8ToWide(path))) {
+      state.SkipWithError("open failed");
+      return;
+    }
+    SymbolList all = dia->FindFunctionsByName(L"");
+    count = all.size();
+    state.PauseTiming();
+    all = SymbolList();
+    dia.reset();
+    state.ResumeTiming();
+  }
+  state.counters["functions"] = static_cast<double>(count);
+}
+
+// An open file with every function listed once, shared by the benchmarks
+// that measure what comes after the first search.
+struct Opened {
+  std::unique_ptr<DiaSymbol> dia = std::make_unique<DiaSymbol>();
+  SymbolList all;
+  std::wstring someName;
+  std::vector<std::uint64_t> addresses;  // random VAs within the code
+
+  explicit Opened(const std::string& path) {
+    if (!dia->Open(Utf8ToWide(path))) return;
+    all = dia->FindFunctionsByName(L"");
+    if (all.empty()) return;
+    all[all.size() * 2 / 3]->get_name(&someName);
+    std::uint64_t low = ~0ull, high = 0;
+    for (std::size_t i = 0; i < all.size(); i += 97) {
+      std::uint64_t va = 0;
+      if (Succeeded(all[i]->get_virtualAddress(&va))) {
+        low = std::min(low, va);
+        high = std::max(high, va);
+      }
+    }
+    std::mt19937_64 random(42);
+    std::uniform_int_distribution<std::uint64_t> pick(low, high);
+    for (int i = 0; i < 4096; ++i) addresses.push_back(pick(random));
+  }
+};
+
+Opened& OpenedFor(const std::string& path) {
+  static std::string openedPath;
+  static std::unique_ptr<Opened> opened;
+  if (openedPath != path) {
+    opened.reset();  // one huge file in memory at a time
+    opened = std::make_unique<Opened>(path);
+    openedPath = path;
+  }
+  return *opened;
+}
+
+void SearchName(benchmark::State& state, const std::string& path, bool hit) {
+  Opened& o = OpenedFor(path);
+  std::wstring query = o.someName;
+  for (wchar_t& c : query) c = static_cast<wchar_t>(std::towupper(c));
+  if (!hit) query += L"_missing";
+  std::size_t found = 0;
+  for (auto _ : state) found = o.dia->FindFunctionsByName(query).size();
+  state.counters["found"] = static_cast<double>(found);
+}
+
+void LookupVA(benchmark::State& state, const std::string& path) {
+  Opened& o = OpenedFor(path);
+  std::size_t i = 0, hits = 0;
+  for (auto _ : state) {
+    SymbolRef s = o.dia->FindFunctionByVA(o.addresses[i++ & 4095]);
+    hits += s != nullptr;
+    benchmark::DoNotOptimize(s);
+  }
+  state.counters["hit%"] = 100.0 * static_cast<double>(hits) / static_cast<double>(state.iterations());
+}
+
+// The real widgets, on the offscreen platform.
+struct Widgets {
+  QTableWidget list;
+  QComboBox selector;
+  QLabel summary;
+  QtResultView view{&list, &selector, &summary};
+  Widgets() {
+    SetReportStyle(&list);
+    list.resize(1000, 510);
+  }
+};
+
+// A page in the middle, the first time it is shown after the file was
+// opened (line tables of its module not yet read), and again.
+void PageFirst(benchmark::State& state, const std::string& path) {
+  Widgets w;
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto dia = std::make_unique<DiaSymbol>();
+    dia->Open(Utf8ToWide(path));
+    SymbolList all = dia->FindFunctionsByName(L"");
+    RebuildResults({}, w.view);
+    RebuildResults(SymbolList(all.begin(), all.begin() + std::min<std::size_t>(all.size(), 45)), w.view);
+    const int page = static_cast<int>(all.size() / 45 / 2);
+    state.ResumeTiming();
+    ShowPage(all, w.view, page);
+    state.PauseTiming();
+    all = SymbolList();
+    dia.reset();
+    state.ResumeTiming();
+  }
+}
+
+void PageAgain(benchmark::State& state, const std::string& path) {
+  Opened& o = OpenedFor(path);
+  Widgets w;
+  RebuildResults(o.all, w.view);
+  const int page = static_cast<int>(o.all.size() / 45 / 2);
+  ShowPage(o.all, w.view, page);
+  for (auto _ : state) ShowPage(o.all, w.view, page);
+}
+
+void RebuildAll(benchmark::State& state, const std::string& path) {
+  Opened& o = OpenedFor(path);
+  Widgets w;
+  for (auto _ : state) RebuildResults(o.all, w.view);
+  state.counters["pages"] = w.selector.count();
+}
+
+long PeakRssKiB() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+  }
+  return -1;
+}
+
+// Peak resident memory after the first search, and the heap that the list
+// of references itself takes per reference.
+int Memory(const std::string& path) {
+  struct stat info {};
+  ::stat(path.c_str(), &info);
+  const long baselineKiB = PeakRssKiB();
+  DiaSymbol dia;
+  if (!dia.Open(Utf8ToWide(path))) {
+    std::fprintf(stderr, "cannot open %s\n", path.c_str());
+    return 1;
+  }
+  // Heap in use, small blocks and mapped ones alike.
+  auto heapInUse = [] {
+    const struct mallinfo2 info = mallinfo2();
+    return info.uordblks + info.hblkhd;
+  };
+  const std::size_t heapBefore = heapInUse();
+  SymbolList all = dia.FindFunctionsByName(L"");
+  const std::size_t heapAfter = heapInUse();
+  const double n = static_cast<double>(all.size());
+  std::printf("{\"file_bytes\": %lld, \"functions\": %zu, \"baseline_rss_bytes\": %ld, "
+              "\"peak_rss_bytes\": %ld, \"reference_bytes\": %.2f}\n",
+              static_cast<long long>(info.st_size), all.size(), baselineKiB * 1024, PeakRssKiB() * 1024,
+              n > 0 ? static_cast<double>(heapAfter - heapBefore) / n : 0.0);
+  return 0;
+}
+
+}  // namespace
+}  // namespace sorvanta
+
+int main(int argc, char** argv) {
+  using namespace sorvanta;
+  std::vector<std::string> pdbs;
+  std::vector<char*> rest;
+  for (int i = 0; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg.rfind("--memory=", 0) == 0) return Memory(arg.substr(9));
+    if (arg.rfind("--pdb=", 0) == 0) {
+      pdbs.push_back(arg.substr(6));
+    } else {
+      rest.push_back(argv[i]);
+    }
+  }
+  if (pdbs.empty()) {
+    std::fprintf(stderr, "usage: %s --pdb=PATH [--pdb=PATH ...] | --memory=PATH\n", argv[0]);
+    return 2;
+  }
+  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  int qtArgc = 1;
+  QApplication app(qtArgc, argv);
+
+  for (const std::string& pdb : pdbs) {
+    const std::string n = BaseName(pdb);
+    auto ms = benchmark::kMillisecond;
+    benchmark::RegisterBenchmark(("floor/" + n).c_str(), Floor, pdb)->Unit(ms)->MinTime(2);
+    benchmark::RegisterBenchmark(("open_and_list_all/" + n).c_str(), OpenAndListAll, pdb)->Unit(ms)->MinTime(2);
+    benchmark::RegisterBenchmark(("search_name_hit/" + n).c_str(), SearchName, pdb, true)->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark(("search_name_miss/" + n).c_str(), SearchName, pdb, false)->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark(("lookup_va/" + n).c_str(), LookupVA, pdb)->Unit(benchmark::kNanosecond);
+    benchmark::RegisterBenchmark(("page_first/" + n).c_str(), PageFirst, pdb)->Unit(ms)->Iterations(5);
+    benchmark::RegisterBenchmark(("page_again/" + n).c_str(), PageAgain, pdb)->Unit(ms);
+    benchmark::RegisterBenchmark(("rebuild_all/" + n).c_str(), RebuildAll, pdb)->Unit(ms);
+  }
+  int benchArgc = static_cast<int>(rest.size());
+  benchmark::Initialize(&benchArgc, rest.data());
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
