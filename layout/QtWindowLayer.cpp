@@ -1,0 +1,51 @@
+#include "QtWindowLayer.h"
+
+#include <QRect>
+#include <QWidget>
+
+namespace sorvanta {
+namespace {
+
+QWidget* Widget(HWND window) { return static_cast<QWidget*>(window); }
+
+}  // namespace
+
+bool QtWindowLayer::GetWindowRect(HWND window, RECT& rect) {
+  if (window == nullptr) {
+    return false;
+  }
+  // QRect::right() is inclusive; RECT's right edge is one past the last pixel.
+  const QRect geometry = Widget(window)->geometry();
+  rect = RECT{geometry.x(), geometry.y(), geometry.x() + geometry.width(),
+              geometry.y() + geometry.height()};
+  return true;
+}
+
+HWND QtWindowLayer::GetParent(HWND window) {
+  return window == nullptr ? nullptr : Widget(window)->parentWidget();
+}
+
+bool QtWindowLayer::ScreenToClient(HWND window, POINT&) {
+  return window != nullptr;
+}
+
+bool QtWindowLayer::EqualRect(const RECT& a, const RECT& b) {
+  return a.left == b.left && a.top == b.top && a.right == b.right &&
+         a.bottom == b.bottom;
+}
+
+bool QtWindowLayer::SetWindowPos(HWND window, HWND, std::int32_t x,
+                                 std::int32_t y, std::int32_t width,
+                                 std::int32_t height, std::uint32_t) {
+  if (window == nullptr) {
+    return false;
+  }
+  // Qt keeps a widget at least at its minimum size (0 x 0 unless set), so a
+  // negative size arrives as 0 and the widget is moved again next pass.
+  QWidget* widget = Widget(window);
+  widget->setGeometry(x, y, width, height);
+  widget->raise();
+  return true;
+}
+
+}  // namespace sorvanta
