@@ -69,6 +69,14 @@ SymbolList DiaSymbol::FindFunctionsByName(const std::wstring& name) {
                       nsfCaseInsensitive | nsfUndecoratedName, &children);
   if (!children) return found;
 
+  // The count only sizes the list up front, so that a million references
+  // are not copied through every doubling of the vector; the enumeration
+  // itself decides what the list holds.
+  std::int32_t expected = 0;
+  if (Succeeded(children->get_Count(&expected)) && expected > 0) {
+    found.reserve(static_cast<std::size_t>(expected));
+  }
+
   DiaRef<IDiaSymbol> item;
   std::uint32_t fetched = 1;
   while (Succeeded(children->Next(1, &item, &fetched)) && fetched == 1) {

@@ -18,6 +18,9 @@ class IDiaEnumSymbols {
   // (the end was reached).
   virtual HRESULT Next(std::uint32_t count, DiaRef<IDiaSymbol>* items,
                        std::uint32_t* fetched) = 0;
+
+  // The number of symbols in the whole enumeration.
+  virtual HRESULT get_Count(std::int32_t* count) = 0;
 };
 
 }  // namespace sorvanta

@@ -1,5 +1,6 @@
 #include "PdbEnumSymbols.h"
 
+#include <cstdint>
 #include <utility>
 
 #include "PdbImage.h"
@@ -27,6 +28,13 @@ HRESULT PdbEnumSymbols::Next(std::uint32_t count, DiaRef<IDiaSymbol>* items, std
   }
   if (fetched) *fetched = n;
   return n == count ? S_OK : S_FALSE;
+}
+
+HRESULT PdbEnumSymbols::get_Count(std::int32_t* count) {
+  if (!count) return E_POINTER;
+  if (count_ > static_cast<std::size_t>(INT32_MAX)) return E_FAIL;
+  *count = static_cast<std::int32_t>(count_);
+  return S_OK;
 }
 
 }  // namespace sorvanta

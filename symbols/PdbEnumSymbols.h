@@ -22,6 +22,7 @@ class PdbEnumSymbols final : public IDiaEnumSymbols {
   PdbEnumSymbols() = default;
 
   HRESULT Next(std::uint32_t count, DiaRef<IDiaSymbol>* items, std::uint32_t* fetched) override;
+  HRESULT get_Count(std::int32_t* count) override;
 
  private:
   std::shared_ptr<PdbImage> image_;

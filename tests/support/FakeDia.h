@@ -86,6 +86,14 @@ class FakeEnumSymbols : public IDiaEnumSymbols {
   std::size_t position = 0;
   int nextCalls = 0;
 
+  // What get_Count reports; the real count unless a test lies with it.
+  std::optional<std::int32_t> reportedCount;
+
+  HRESULT get_Count(std::int32_t* count) override {
+    *count = reportedCount ? *reportedCount : static_cast<std::int32_t>(items.size());
+    return S_OK;
+  }
+
   HRESULT Next(std::uint32_t count, DiaRef<IDiaSymbol>* out, std::uint32_t* fetched) override {
     ++nextCalls;
     if (failAfter && position >= *failAfter) return E_FAIL;

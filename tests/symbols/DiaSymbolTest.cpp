@@ -150,6 +150,16 @@ TEST(DiaSymbolTest, EnumerationStopsAtTheFirstFailingOrEmptyFetch) {
   }
 }
 
+TEST(DiaSymbolTest, TheReportedCountNeverDecidesWhatTheListHolds) {
+  for (std::int32_t lie : {-1, 0, 2, 1000000}) {
+    Fixture f;
+    f.enumerator().reportedCount = lie;
+    DiaSymbol dia(Giving(f.source));
+    ASSERT_TRUE(dia.Open(L"a.pdb"));
+    EXPECT_EQ(dia.FindFunctionsByName(L"").size(), f.functions.size()) << lie;
+  }
+}
+
 TEST(DiaSymbolTest, MissingScopeOrEnumeratorGivesAnEmptyList) {
   Fixture f;
   DiaSymbol dia(Giving(f.source));
