@@ -37,12 +37,18 @@ void FunctionAddressIndex::Build(std::vector<Entry> entries) {
   while (shift_ < 32 && (static_cast<std::uint64_t>(maxStart) >> shift_) >= target) ++shift_;
   const std::size_t bucketCount = static_cast<std::size_t>(static_cast<std::uint64_t>(maxStart) >> shift_) + 1;
   buckets_.assign(bucketCount + 1, 0);
-  for (const auto& e : entries_) ++buckets_[(e.start >> shift_) + 1];
+  for (const auto& e : entries_) ++buckets_[BucketOf(e.start) + 1];
   for (std::size_t b = 0; b < bucketCount; ++b) buckets_[b + 1] += buckets_[b];
 }
 
+std::size_t FunctionAddressIndex::BucketOf(std::uint32_t rva) const {
+  // With every start in one bucket the shift is 32, which a 32-bit value
+  // cannot be shifted by.
+  return static_cast<std::size_t>(static_cast<std::uint64_t>(rva) >> shift_);
+}
+
 std::size_t FunctionAddressIndex::UpperBound(std::uint32_t rva) const {
-  const std::uint64_t b = shift_ >= 32 ? 0 : (static_cast<std::uint64_t>(rva) >> shift_);
+  const std::size_t b = BucketOf(rva);
   if (b + 1 >= buckets_.size()) return entries_.size();  // past the last bucket
   const auto first = entries_.begin() + buckets_[b];
   const auto last = entries_.begin() + buckets_[b + 1];

@@ -49,6 +49,7 @@ class FunctionAddressIndex {
  private:
   // Position of the first entry whose start is greater than rva.
   std::size_t UpperBound(std::uint32_t rva) const;
+  std::size_t BucketOf(std::uint32_t rva) const;
 
   std::vector<Entry> entries_;
   std::vector<std::uint32_t> buckets_;  // bucket b: entries_[buckets_[b], buckets_[b+1])
