@@ -13,6 +13,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "DiaSymbol.h"
 #include "FakeDia.h"
 #include "ViewProbes.h"
 
@@ -183,6 +184,29 @@ TYPED_TEST(ResultListTest, SetSingleResultReplacesTheSet) {
   SetSingleResult(this->results, this->probe.View(), nullptr);
   EXPECT_THAT(this->results, IsEmpty());
   EXPECT_EQ(this->probe.Snapshot().rows, kMessageRows);
+}
+
+TYPED_TEST(ResultListTest, RowsOfARealPdbStayTheSameAfterItsFileWasReplaced) {
+  DiaSymbol dia;
+  ASSERT_TRUE(dia.Open(L"" SORVANTA_FIXTURES_DIR "/sample-x64.pdb"));
+  this->results = dia.FindFunctionsByName(L"");
+  this->Rebuild();
+  const Shown first = this->probe.Snapshot();
+  EXPECT_EQ(first.summary, L"共 1 页 17 项");
+  ASSERT_EQ(first.rows.size(), 17u);
+  // The last function on top, the first at the bottom.
+  EXPECT_THAT(first.rows.front(), ElementsAre(L"", L"LibraryHelper", L"Function", L"0X000012F0", L"25",
+                                              L"C:\\src\\libpart.cpp", L"libpart.obj"));
+  EXPECT_THAT(first.rows.back(), ElementsAre(L"", L"entry", L"Function", L"0X00001000", L"258",
+                                             L"C:\\src\\main.cpp", L"C:\\src\\main.obj"));
+
+  // Another file opened, then none: the shown symbols still read the same.
+  ASSERT_TRUE(dia.Open(L"" SORVANTA_FIXTURES_DIR "/sample-x86.pdb"));
+  this->Show(0);
+  EXPECT_EQ(this->probe.Snapshot().rows, first.rows);
+  EXPECT_FALSE(dia.Open(L"" SORVANTA_FIXTURES_DIR "/missing.pdb"));
+  this->Show(0);
+  EXPECT_EQ(this->probe.Snapshot().rows, first.rows);
 }
 
 TEST(ResultListLargeSet, MillionItemsReadOnePageAndAddEntriesInOneBatch) {
