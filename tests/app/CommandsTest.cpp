@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -195,11 +196,18 @@ TEST_F(CommandsTest, SettingABaseAddressWithNoFileOpenFails) {
 TEST_F(CommandsTest, ABaseAddressShiftsLaterRowsButNotTheRowsOnScreen) {
   Open(kX86);
   Search("entry");
+  ChoosePage(0);
   SetBase("400000");
   EXPECT_THAT(operations.messages, ElementsAre("设置成功."));
   EXPECT_THAT(Column(3), ElementsAre("0X00001000"));  // not redrawn
 
-  ChoosePage(0);
+  // Choosing the page already chosen, in the drop-down list, fills it anew.
+  dialog.show();
+  dialog.pageSelector->showPopup();
+  QAbstractItemView* pages = dialog.pageSelector->view();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(pages->window()));
+  QTest::mouseClick(pages->viewport(), Qt::LeftButton, {},
+                    pages->visualRect(pages->model()->index(0, 0)).center());
   EXPECT_THAT(Column(3), ElementsAre("0X00401000"));
   LookUp("401000");
   EXPECT_THAT(Column(1), ElementsAre("entry"));

@@ -73,6 +73,12 @@ TEST_F(MainWindowTest, IsAResizableWindowWithMinMaxButtonsAndNoDefaultButton) {
 }
 
 TEST_F(MainWindowTest, FocusStartsOnTheListAndTabFollowsTheFormOrder) {
+  // With rows in the list, Tab must still leave it rather than move
+  // between its cells.
+  dialog.pathEdit->setText(QString::fromStdString(testing::kX64));
+  dialog.openButton->click();
+  dialog.searchSymbolButton->click();
+  ASSERT_EQ(dialog.resultList->rowCount(), 17);
   dialog.show();
   ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
   EXPECT_EQ(QApplication::focusWidget(), dialog.resultList);
