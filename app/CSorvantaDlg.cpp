@@ -9,6 +9,7 @@
 #include "AddressRule.h"
 #include "DiaSymbol.h"
 #include "MainWindowLayout.h"
+#include "QtWindowOperations.h"
 #include "Resources.h"
 #include "ui_CSorvantaDlg.h"
 

@@ -9,8 +9,8 @@
 #include "IDiaSymbol.h"
 #include "QtResultView.h"
 #include "ResultList.h"
-#include "QtWindowOperations.h"
 #include "ResizeLayoutDialog.h"
+#include "WindowOperations.h"
 
 class QComboBox;
 class QLabel;

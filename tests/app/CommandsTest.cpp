@@ -237,6 +237,12 @@ TEST_F(CommandsTest, BrowseFillsThePathWithTheChoiceOrEmptiesItAndOpensNothing) 
   EXPECT_THAT(operations.messages, IsEmpty());
 }
 
+std::string FunctionName(int i) {
+  char name[8];
+  std::snprintf(name, sizeof name, "f%03d", i);
+  return name;
+}
+
 // 100 functions f000..f099, 16 bytes apart from 0x1000: three pages.
 std::string WriteHundredFunctions(const testing::TempDir& dir) {
   testing::TestPdb pdb;
@@ -245,9 +251,7 @@ std::string WriteHundredFunctions(const testing::TempDir& dir) {
   module.name = module.objectFile = "many.obj";
   constexpr std::uint16_t kGlobalProcedure = 0x1110;  // S_GPROC32
   for (int i = 0; i < 100; ++i) {
-    char name[8];
-    std::snprintf(name, sizeof name, "f%03d", i);
-    module.symbols.BeginProc(kGlobalProcedure, name, 1, 0x10 * i, 0x10);
+    module.symbols.BeginProc(kGlobalProcedure, FunctionName(i), 1, 0x10 * i, 0x10);
     module.symbols.EndProc();
   }
   pdb.modules.push_back(module);
@@ -258,11 +262,7 @@ std::string WriteHundredFunctions(const testing::TempDir& dir) {
 
 std::vector<std::string> Names(int from, int downTo) {
   std::vector<std::string> names;
-  for (int i = from; i >= downTo; --i) {
-    char name[8];
-    std::snprintf(name, sizeof name, "f%03d", i);
-    names.push_back(name);
-  }
+  for (int i = from; i >= downTo; --i) names.push_back(FunctionName(i));
   return names;
 }
 

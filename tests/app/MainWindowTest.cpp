@@ -15,6 +15,7 @@
 #include <QTest>
 
 #include "DialogProbe.h"
+#include "Resources.h"
 
 namespace sorvanta {
 namespace {
@@ -53,9 +54,10 @@ TEST_F(MainWindowTest, StartsEmptyWithItsCaptionsAndTheInitialSummary) {
   EXPECT_EQ(DiaSymbol::Instance().session, nullptr);
 }
 
-TEST_F(MainWindowTest, IsAResizableWindowWithMinMaxButtonsAndNoDefaultButton) {
+TEST_F(MainWindowTest, IsAResizableIconedWindowWithMinMaxButtonsAndNoDefaultButton) {
   EXPECT_EQ(dialog.size(), QSize(998, 613));
-  EXPECT_FALSE(dialog.windowIcon().isNull());
+  EXPECT_THAT(dialog.windowIcon().availableSizes(), ElementsAre(QSize(32, 32)));
+  EXPECT_EQ(ApplicationVersion(), "1.0.0.1");
   const Qt::WindowFlags flags = dialog.windowFlags();
   EXPECT_EQ(flags & Qt::WindowType_Mask, Qt::Window);
   EXPECT_TRUE(flags.testFlags(Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint));
