@@ -57,7 +57,9 @@ class CSorvantaDlg : public ResizeLayoutDialog {
   std::wstring BrowseForFile(const std::wstring& initialName, const std::wstring& extension);
 
   // The result list operations on results and the three paging controls.
-  void SetSingleResult(SymbolRef symbol) { sorvanta::SetSingleResult(results, *view, std::move(symbol)); }
+  void SetSingleResult(SymbolRef symbol) {
+    sorvanta::SetSingleResult(results, *view, std::move(symbol));
+  }
   void RebuildResults() { sorvanta::RebuildResults(results, *view); }
   void ShowMessageRow(const std::wstring& text) { sorvanta::ShowMessageRow(*view, text); }
   void ShowPage(int page) { sorvanta::ShowPage(results, *view, page); }

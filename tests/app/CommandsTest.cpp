@@ -56,8 +56,9 @@ class CommandsTest : public ::testing::Test {
   }
   // Picks a page in the selector with the keyboard, as the user can.
   void ChoosePage(int page) {
-    while (dialog.pageSelector->currentIndex() < page) QTest::keyClick(dialog.pageSelector, Qt::Key_Down);
-    while (dialog.pageSelector->currentIndex() > page) QTest::keyClick(dialog.pageSelector, Qt::Key_Up);
+    QComboBox* selector = dialog.pageSelector;
+    while (selector->currentIndex() < page) QTest::keyClick(selector, Qt::Key_Down);
+    while (selector->currentIndex() > page) QTest::keyClick(selector, Qt::Key_Up);
   }
 
   // Column texts of the rows on screen, top row first.

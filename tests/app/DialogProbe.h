@@ -100,7 +100,9 @@ inline bool operator==(const Screen& a, const Screen& b) {
 
 inline void PrintTo(const Screen& s, std::ostream* os) {
   *os << "{" << s.headers.size() << " columns, " << s.rows.size() << " rows";
-  if (!s.rows.empty() && !s.rows.front().empty()) *os << ", top \"" << s.rows.front().front() << "\"";
+  if (!s.rows.empty() && !s.rows.front().empty()) {
+    *os << ", top \"" << s.rows.front().front() << "\"";
+  }
   *os << ", " << s.pages.size() << " pages (selected " << s.selectedPage << "), summary \""
       << s.summary << "\"}";
 }

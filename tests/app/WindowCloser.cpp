@@ -69,7 +69,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   Window window = 0;
-  while ((window = FindMapped(display, title)) == 0 && std::chrono::steady_clock::now() < deadline) {
+  while ((window = FindMapped(display, title)) == 0 &&
+         std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   if (window == 0) {
