@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -96,6 +97,18 @@ TEST_F(CommandsTest, SearchAndLookUpWithoutAnOpenFileShowTheMessageRowOnly) {
   LookUp("1000");
   EXPECT_EQ(Read(dialog), NothingFound());
   EXPECT_EQ(operations.messages.size(), 1u);
+}
+
+TEST_F(CommandsTest, EveryPathThatIsNoPdbIsReportedOnceAndLeavesNoFileOpen) {
+  const std::string notPdb[] = {"", testing::kFixtures, testing::kFixtures + "/sample-x64.exe",
+                                testing::kFixtures + "/src/main.cpp", "\"" + kX64 + "\""};
+  for (const std::string& path : notPdb) {
+    Open(kX64);
+    Open(path);
+    EXPECT_EQ(DiaSymbol::Instance().session, nullptr) << path;
+  }
+  EXPECT_EQ(operations.messages,
+            std::vector<std::string>(std::size(notPdb), "打开 PDB 文件失败!"));
 }
 
 TEST_F(CommandsTest, OpeningShowsNothingAndAnEmptySearchListsEveryFunctionLastFirst) {
