@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+
+#include <QStringList>
+
+#include "WindowOperations.h"
+
+namespace sorvanta {
+
+// Turns a "display|pattern|display|pattern|" filter into Qt name filters,
+// "display (pattern)" with the spaces around both trimmed; reading ends at
+// an empty display text or a display without a pattern. "*.pdb | *.pdb|"
+// gives the one entry "*.pdb (*.pdb)".
+QStringList NameFilters(const std::wstring& filter);
+
+// The window operations on Qt widgets. Message boxes and the file dialog are
+// owned by the application's main window (CSorvantaApp::mainWindow), or by
+// none while there is none.
+class QtWindowOperations final : public WindowOperations {
+ public:
+  std::wstring ReadText(const QLineEdit& edit) override;
+  void ReplaceText(QLineEdit& edit, const std::wstring& text) override;
+  // A warning-icon message box titled with the application name.
+  void ShowMessage(const std::wstring& text) override;
+  std::wstring ShowOpenFileDialog(const std::wstring& initialName,
+                                  const std::wstring& defaultExtension,
+                                  const std::wstring& filter) override;
+};
+
+}  // namespace sorvanta
