@@ -40,8 +40,7 @@ DiaSymbol::~DiaSymbol() = default;
 
 bool DiaSymbol::Open(const std::wstring& path) {
   // Drop the held session first, so that any failure below leaves none.
-  DiaRef<IDiaSession> old = std::move(session);
-  session.reset();
+  DiaRef<IDiaSession> old = std::move(session);  // session is null from here
   old.reset();
 
   DiaRef<IDiaDataSource> source;

@@ -29,6 +29,13 @@ class CraftedTest : public ::testing::Test {
     ASSERT_TRUE(testing::WriteTestPdb(pdb, path));
     ASSERT_TRUE(dia.Open(Wide(path)));
   }
+  // Opens the modules in a PDB with one code section at RVA 0x1000.
+  void Open(std::vector<TestModule> modules) {
+    TestPdb pdb;
+    pdb.sectionAddresses = {0x1000};
+    pdb.modules = std::move(modules);
+    Open(pdb);
+  }
   std::vector<std::string> Names() {
     std::vector<std::string> names;
     for (const SymbolFacts& f : ReadAll(dia.FindFunctionsByName(L""))) names.push_back(f.name);
@@ -47,8 +54,6 @@ TestModule Module(const std::string& name) {
 }
 
 TEST_F(CraftedTest, EveryProcedureKindIsAFunctionAndOtherRecordsAreNot) {
-  TestPdb pdb;
-  pdb.sectionAddresses = {0x1000};
   TestModule m = Module("kinds.obj");
   const std::uint16_t kinds[] = {cv::S_GPROC32,    cv::S_LPROC32,       cv::S_GPROC32_ID,
                                  cv::S_LPROC32_ID, cv::S_LPROC32_DPC,   cv::S_LPROC32_DPC_ID,
@@ -61,8 +66,7 @@ TEST_F(CraftedTest, EveryProcedureKindIsAFunctionAndOtherRecordsAreNot) {
   }
   m.symbols.Add(cv::S_THUNK32, std::vector<std::uint8_t>(40, 0));
   m.symbols.Add(cv::S_PUB32, std::vector<std::uint8_t>(16, 0));
-  pdb.modules.push_back(m);
-  Open(pdb);
+  Open({m});
 
   const std::vector<SymbolFacts> all = ReadAll(dia.FindFunctionsByName(L""));
   ASSERT_EQ(all.size(), std::size(kinds));
@@ -80,8 +84,6 @@ TEST_F(CraftedTest, EveryProcedureKindIsAFunctionAndOtherRecordsAreNot) {
 }
 
 TEST_F(CraftedTest, NestedProceduresAndInlineSitesAreNotSeparateFunctions) {
-  TestPdb pdb;
-  pdb.sectionAddresses = {0x1000};
   TestModule m = Module("nested.obj");
   m.symbols.BeginProc(cv::S_GPROC32, "outer", 1, 0, 0x100);
   m.symbols.Add(cv::S_INLINESITE, std::vector<std::uint8_t>(12, 0));
@@ -91,8 +93,7 @@ TEST_F(CraftedTest, NestedProceduresAndInlineSitesAreNotSeparateFunctions) {
   m.symbols.EndProc();
   m.symbols.BeginProc(cv::S_GPROC32, "after", 1, 0x100, 0x10);
   m.symbols.EndProc();
-  pdb.modules.push_back(m);
-  Open(pdb);
+  Open({m});
   EXPECT_EQ(Names(), (std::vector<std::string>{"outer", "after"}));
   EXPECT_EQ(ReadFacts(*dia.FindFunctionByVA(0x1025)).name, "outer");
 }
@@ -124,8 +125,6 @@ TEST_F(CraftedTest, FunctionsWithoutASectionAreListedButHaveNoAddress) {
 }
 
 TEST_F(CraftedTest, FoldedFunctionsSharingAnAddressResolveToTheFirstListed) {
-  TestPdb pdb;
-  pdb.sectionAddresses = {0x1000};
   TestModule a = Module("a.obj");
   a.symbols.BeginProc(cv::S_GPROC32, "before", 1, 0x00, 0x20);
   a.symbols.EndProc();
@@ -136,8 +135,7 @@ TEST_F(CraftedTest, FoldedFunctionsSharingAnAddressResolveToTheFirstListed) {
   b.symbols.EndProc();
   b.symbols.BeginProc(cv::S_GPROC32, "empty", 1, 0x80, 0);
   b.symbols.EndProc();
-  pdb.modules = {b, a};  // "second" is enumerated before "first"
-  Open(pdb);
+  Open({b, a});  // "second" is enumerated before "first"
   EXPECT_EQ(ReadFacts(*dia.FindFunctionByVA(0x1040)).name, "second");
   EXPECT_EQ(ReadFacts(*dia.FindFunctionByVA(0x105F)).name, "second");
   EXPECT_EQ(dia.FindFunctionByVA(0x1060), nullptr);  // one past the end
@@ -146,15 +144,12 @@ TEST_F(CraftedTest, FoldedFunctionsSharingAnAddressResolveToTheFirstListed) {
 }
 
 TEST_F(CraftedTest, NamesWithInvalidUtf8KeepEverythingAroundTheBadBytes) {
-  TestPdb pdb;
-  pdb.sectionAddresses = {0x1000};
   TestModule m = Module("\xE6\xA8\xA1\xE5\x9D\x97.obj");  // 模块.obj
   m.symbols.BeginProc(cv::S_GPROC32, std::string("bad\xFF" "name\xC3"), 1, 0, 0x10);
   m.symbols.EndProc();
   m.symbols.BeginProc(cv::S_GPROC32, "\xE5\x87\xBD\xE6\x95\xB0", 1, 0x10, 0x10);  // 函数
   m.symbols.EndProc();
-  pdb.modules.push_back(m);
-  Open(pdb);
+  Open({m});
 
   const SymbolList all = dia.FindFunctionsByName(L"");
   ASSERT_EQ(all.size(), 2u);
@@ -171,8 +166,6 @@ TEST_F(CraftedTest, NamesWithInvalidUtf8KeepEverythingAroundTheBadBytes) {
 }
 
 TEST_F(CraftedTest, DamagedScopeEndsNeverStopTheWalkOrLoseLaterFunctions) {
-  TestPdb pdb;
-  pdb.sectionAddresses = {0x1000};
   TestModule m = Module("ends.obj");
   const std::uint32_t backwards = m.symbols.BeginProc(cv::S_GPROC32, "backwards", 1, 0, 0x10);
   m.symbols.EndProc();
@@ -185,14 +178,11 @@ TEST_F(CraftedTest, DamagedScopeEndsNeverStopTheWalkOrLoseLaterFunctions) {
   m.symbols.SetEnd(inside, inside + 6);  // inside its own record
   m.symbols.BeginProc(cv::S_GPROC32, "last", 1, 0x30, 0x10);
   m.symbols.EndProc();
-  pdb.modules.push_back(m);
-  Open(pdb);
+  Open({m});
   EXPECT_EQ(Names(), (std::vector<std::string>{"backwards", "pastTheEnd", "intoItself", "last"}));
 }
 
 TEST_F(CraftedTest, ARecordRunningPastTheStreamEndsTheModuleButNotTheFile) {
-  TestPdb pdb;
-  pdb.sectionAddresses = {0x1000};
   TestModule broken = Module("broken.obj");
   broken.symbols.BeginProc(cv::S_GPROC32, "good", 1, 0, 0x10);
   broken.symbols.EndProc();
@@ -200,8 +190,7 @@ TEST_F(CraftedTest, ARecordRunningPastTheStreamEndsTheModuleButNotTheFile) {
   TestModule fine = Module("fine.obj");
   fine.symbols.BeginProc(cv::S_GPROC32, "alsoGood", 1, 0x10, 0x10);
   fine.symbols.EndProc();
-  pdb.modules = {broken, fine};
-  Open(pdb);
+  Open({broken, fine});
   EXPECT_EQ(Names(), (std::vector<std::string>{"good", "alsoGood"}));
 }
 
@@ -220,13 +209,10 @@ TEST_F(CraftedTest, APdbWithoutModuleInformationOpensWithNoFunctions) {
 }
 
 TEST_F(CraftedTest, TheLinkersOwnModuleNamesNoObjectFile) {
-  TestPdb pdb;
-  pdb.sectionAddresses = {0x1000};
   TestModule m = Module("* Linker *");
   m.symbols.BeginProc(cv::S_GPROC32, "linkerMade", 1, 0, 0x10);
   m.symbols.EndProc();
-  pdb.modules.push_back(m);
-  Open(pdb);
+  Open({m});
   const SymbolList all = dia.FindFunctionsByName(L"");
   ASSERT_EQ(all.size(), 1u);
   std::wstring object = L"preset";
@@ -235,13 +221,10 @@ TEST_F(CraftedTest, TheLinkersOwnModuleNamesNoObjectFile) {
 }
 
 TEST_F(CraftedTest, LoadAddressesThatWouldOverflowAreRefused) {
-  TestPdb pdb;
-  pdb.sectionAddresses = {0x1000};
   TestModule m = Module("high.obj");
   m.symbols.BeginProc(cv::S_GPROC32, "high", 1, 0x7000, 0x10);
   m.symbols.EndProc();
-  pdb.modules.push_back(m);
-  Open(pdb);
+  Open({m});
   EXPECT_TRUE(Succeeded(dia.session->put_loadAddress(UINT64_MAX - 0x8000)));
   EXPECT_EQ(ReadFacts(*dia.FindFunctionsByName(L"high").at(0)).va, UINT64_MAX);
   EXPECT_EQ(ReadFacts(*dia.FindFunctionByVA(UINT64_MAX)).name, "high");
