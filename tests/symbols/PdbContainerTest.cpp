@@ -15,6 +15,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <set>
@@ -78,6 +79,7 @@ struct Outcome {
   HRESULT load = E_FAIL;
   std::uint64_t functions = 0;
   std::uint64_t memoryGrowth = 0;  // peak resident bytes over those at the start
+  bool listedAsExpected = false;
 };
 
 std::ostream& operator<<(std::ostream& os, const Outcome& o) {
@@ -88,8 +90,8 @@ std::ostream& operator<<(std::ostream& os, const Outcome& o) {
 
 // Opens path, lists every function and reads all their properties (the
 // source file pulls in the line tables and /names), in a child with an
-// address-space cap and a hang guard.
-Outcome OpenAndListInChild(const std::string& path) {
+// address-space cap and a hang guard; compares them with expected.
+Outcome OpenAndListInChild(const std::string& path, const std::vector<SymbolFacts>& expected = {}) {
   int pipe[2];
   if (::pipe(pipe) != 0) return {false, "no pipe"};
   std::fflush(nullptr);
@@ -106,7 +108,7 @@ Outcome OpenAndListInChild(const std::string& path) {
       const rlimit limit{cap, cap};
       ::setrlimit(RLIMIT_AS, &limit);
     }
-    std::uint64_t result[3] = {};
+    std::uint64_t result[4] = {};
     try {
       {
         DiaRef<IDiaDataSource> source;
@@ -116,7 +118,11 @@ Outcome OpenAndListInChild(const std::string& path) {
       }
       if (Succeeded(static_cast<HRESULT>(result[0]))) {
         DiaSymbol dia;
-        if (dia.Open(Wide(path))) result[1] = ReadAll(dia.FindFunctionsByName(L"")).size();
+        if (dia.Open(Wide(path))) {
+          const std::vector<SymbolFacts> listed = ReadAll(dia.FindFunctionsByName(L""));
+          result[1] = listed.size();
+          result[3] = listed == expected;
+        }
       }
     } catch (...) {
       ::_exit(2);  // the child must never return into the test runner
@@ -128,7 +134,7 @@ Outcome OpenAndListInChild(const std::string& path) {
   }
   ::close(pipe[1]);
   Outcome outcome;
-  std::uint64_t result[3] = {};
+  std::uint64_t result[4] = {};
   const bool read = child > 0 && ::read(pipe[0], result, sizeof result) == sizeof result;
   ::close(pipe[0]);
   int status = 0;
@@ -146,6 +152,7 @@ Outcome OpenAndListInChild(const std::string& path) {
     outcome.load = static_cast<HRESULT>(static_cast<std::uint32_t>(result[0]));
     outcome.functions = result[1];
     outcome.memoryGrowth = result[2];
+    outcome.listedAsExpected = result[3] != 0;
   }
   return outcome;
 }
@@ -346,6 +353,30 @@ TEST(SharedModuleStreamTest, AStreamNamedByEveryModuleIsWalkedOnce) {
   ASSERT_EQ(load, S_OK);
   ASSERT_TRUE(dia.Open(Wide(path)));
   EXPECT_EQ(Placed(ReadAll(dia.FindFunctionsByName(L""))), Placed(ofShapes));
+}
+
+// The fixture's streams laid out again past the first 4 GiB of a sparse
+// file, behind type streams of about 4.5 GiB that are holes: the file opens
+// and lists the fixture's functions at the cost of the streams it needs.
+TEST(LargeFileTest, StreamsPastFourGiBOfASparseFileListTheFixturesFunctions) {
+  TempDir dir;
+  const std::string path = dir.File("large.pdb");
+  std::string error;
+  if (!msf::WriteSparseLargePdb(kFixture, path, &error)) {
+    GTEST_SKIP() << "no sparse file of 4.5 GiB in " << dir.path() << ": " << error;
+  }
+  ASSERT_GE(std::filesystem::file_size(path), 9ull << 29);  // 4.5 GiB
+
+  DiaSymbol dia;
+  ASSERT_TRUE(dia.Open(Wide(kFixture)));
+  const std::vector<SymbolFacts> expected = ReadAll(dia.FindFunctionsByName(L""));
+  ASSERT_EQ(expected.size(), 17u);
+  const Outcome outcome = OpenAndListInChild(path, expected);
+  ASSERT_TRUE(outcome.finished) << outcome;
+  EXPECT_EQ(outcome.load, S_OK) << outcome;
+  EXPECT_TRUE(outcome.listedAsExpected) << outcome;
+  // What the file holds apart from its holes is about 3 MiB.
+  EXPECT_LE(outcome.memoryGrowth, MemoryBound(0)) << outcome;
 }
 
 }  // namespace
