@@ -85,7 +85,8 @@ using Sink = std::function<bool(std::uint64_t, const std::uint8_t*, std::size_t)
 // a file of blockCount blocks.
 bool EmitContainer(const Sink& sink, std::uint32_t blockSize, std::uint64_t blockCount,
                    const std::vector<StreamEntry>& streams, const std::vector<std::uint32_t>& directoryBlocks,
-                   std::uint32_t blockMapBlock, const std::vector<std::uint8_t>& directory) {
+                   std::uint32_t blockMapBlock, const std::vector<std::uint8_t>& directory,
+                   std::uint32_t fpmBlock) {
   const std::uint64_t B = blockSize;
   for (std::size_t i = 0; i < directoryBlocks.size(); ++i) {
     const std::size_t from = i * blockSize;
@@ -113,12 +114,14 @@ bool EmitContainer(const Sink& sink, std::uint32_t blockSize, std::uint64_t bloc
   used[blockMapBlock] = true;
 
   // One bit per block, set for a free one, the bytes running on from one
-  // map block to the next; unused bits and bytes are set.
+  // map block to the next; unused bits and bytes are set. The other of
+  // the two maps (the one not in use) is all ones, as linkers leave it.
   std::vector<std::uint8_t> bits((blockCount + 7) / 8, 0);
   for (std::uint64_t b = 0; b < bits.size() * 8; ++b) {
     if (b >= blockCount || !used[b]) bits[b / 8] |= static_cast<std::uint8_t>(1u << (b % 8));
   }
   std::vector<std::uint8_t> fpm(blockSize);
+  const std::vector<std::uint8_t> unused(blockSize, 0xFF);
   for (std::uint64_t k = 0; 1 + k * B < blockCount; ++k) {
     std::fill(fpm.begin(), fpm.end(), 0xFF);
     const std::uint64_t from = k * B;
@@ -126,15 +129,18 @@ bool EmitContainer(const Sink& sink, std::uint32_t blockSize, std::uint64_t bloc
       const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(B, bits.size() - from));
       std::copy_n(bits.begin() + static_cast<std::ptrdiff_t>(from), length, fpm.begin());
     }
-    for (std::uint64_t copy : {1 + k * B, 2 + k * B}) {
-      if (copy < blockCount && !sink(copy * B, fpm.data(), fpm.size())) return false;
+    for (std::uint32_t which : {1u, 2u}) {
+      const std::uint64_t block = which + k * B;
+      if (block < blockCount && !sink(block * B, which == fpmBlock ? fpm.data() : unused.data(), blockSize)) {
+        return false;
+      }
     }
   }
 
   std::uint8_t super[kSuperBlockSize] = {};
   std::memcpy(super, kMagic, sizeof kMagic);
   PutU32(super + 32, blockSize);
-  PutU32(super + 36, 1);
+  PutU32(super + 36, fpmBlock);
   PutU32(super + 40, static_cast<std::uint32_t>(blockCount));
   PutU32(super + 44, static_cast<std::uint32_t>(directory.size()));
   PutU32(super + 48, 0);
@@ -199,7 +205,7 @@ bool Emit(const std::vector<StreamLayout>& layout, const Plan& plan, std::uint32
     }
   }
   return EmitContainer(sink, B, plan.blockCount, plan.streams, plan.directoryBlocks, plan.blockMapBlock,
-                       plan.directory);
+                       plan.directory, 1);
 }
 
 Sink MemorySink(std::vector<std::uint8_t>* out) {
@@ -230,6 +236,7 @@ std::optional<MsfImage> MsfImage::Parse(std::vector<std::uint8_t> bytes, std::st
   image.blockSize_ = U32(&bytes[32]);
   const std::uint32_t directorySize = U32(&bytes[44]);
   image.blockMapBlock_ = U32(&bytes[52]);
+  image.fpmBlock_ = U32(&bytes[36]) == 2 ? 2 : 1;
   const std::uint32_t B = image.blockSize_;
   if (!IsValidBlockSize(B)) {
     Fail(error, "invalid block size");
@@ -352,7 +359,8 @@ std::vector<std::uint8_t> MsfImage::Serialize() const {
                                         static_cast<std::ptrdiff_t>(std::min(directoryBlocks, directoryBlocks_.size())));
   while (blocks.size() < directoryBlocks) blocks.push_back(copy.AddBlock());
   const std::uint32_t map = blockMapBlock_ != 0 ? blockMapBlock_ : copy.AddBlock();
-  EmitContainer(MemorySink(&copy.bytes_), blockSize_, copy.blockCount(), streams_, blocks, map, directory);
+  EmitContainer(MemorySink(&copy.bytes_), blockSize_, copy.blockCount(), streams_, blocks, map, directory,
+                fpmBlock_);
   return std::move(copy.bytes_);
 }
 

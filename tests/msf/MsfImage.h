@@ -75,6 +75,7 @@ class MsfImage {
   std::vector<StreamEntry> streams_;
   std::vector<std::uint32_t> directoryBlocks_;  // where the parsed directory was
   std::uint32_t blockMapBlock_ = 0;
+  std::uint32_t fpmBlock_ = 1;  // which of the two free page maps is in use
 };
 
 // ---- Damage to the directory. Each returns false when the stream (or
