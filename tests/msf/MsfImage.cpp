@@ -208,6 +208,10 @@ bool Emit(const std::vector<StreamLayout>& layout, const Plan& plan, std::uint32
                        plan.directory, 1);
 }
 
+std::size_t FileBytes(const MsfImage& image) {
+  return std::size_t{image.blockCount()} * image.blockSize();
+}
+
 Sink MemorySink(std::vector<std::uint8_t>* out) {
   return [out](std::uint64_t offset, const std::uint8_t* data, std::size_t length) {
     if (offset + length > out->size()) return false;
@@ -326,6 +330,19 @@ void MsfImage::WriteBlock(std::uint32_t block, const std::vector<std::uint8_t>& 
               bytes_.begin() + static_cast<std::ptrdiff_t>(std::uint64_t{block} * blockSize_));
 }
 
+bool MsfImage::PatchStream(std::uint32_t stream, std::size_t offset, const std::vector<std::uint8_t>& bytes) {
+  if (stream >= streams_.size()) return false;
+  const StreamEntry& entry = streams_[stream];
+  if (entry.size == kDeletedStream || offset + bytes.size() > entry.size) return false;
+  const std::vector<std::uint32_t> list = DirectoryList(entry, blockSize_);
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const std::uint32_t block = list[(offset + i) / blockSize_];
+    if (block >= blockCount()) return false;
+    bytes_[std::uint64_t{block} * blockSize_ + (offset + i) % blockSize_] = bytes[i];
+  }
+  return true;
+}
+
 void MsfImage::SetStreamBytes(std::uint32_t stream, const std::vector<std::uint8_t>& content) {
   if (stream >= streams_.size()) streams_.resize(stream + 1);
   StreamEntry& entry = streams_[stream];
@@ -422,7 +439,7 @@ bool SetDeclaredSize(MsfImage& image, std::uint32_t stream, std::uint32_t size) 
 
 std::vector<ModuleDescriptor> ReadModules(const MsfImage& image) {
   std::vector<ModuleDescriptor> modules;
-  const std::optional<std::vector<std::uint8_t>> dbi = image.StreamBytes(kDbiStream);
+  const std::optional<std::vector<std::uint8_t>> dbi = image.StreamBytes(kDbiStream, FileBytes(image));
   if (!dbi || dbi->size() < kDbiHeaderSize) return modules;
   const std::uint8_t* p = dbi->data();
   const std::size_t end = std::min<std::size_t>(dbi->size(), kDbiHeaderSize + std::uint64_t{U32(p + 24)});
@@ -450,18 +467,16 @@ std::vector<ModuleDescriptor> ReadModules(const MsfImage& image) {
 bool WriteModule(MsfImage& image, std::size_t index, const ModuleDescriptor& module) {
   const std::vector<ModuleDescriptor> modules = ReadModules(image);
   if (index >= modules.size()) return false;
-  std::vector<std::uint8_t> dbi = *image.StreamBytes(kDbiStream);
-  std::uint8_t* p = dbi.data() + modules[index].offset;
-  PutU16(p + 34, module.stream);
-  PutU32(p + 36, module.symbolBytes);
-  PutU32(p + 40, module.c11Bytes);
-  PutU32(p + 44, module.c13Bytes);
-  image.SetStreamBytes(kDbiStream, dbi);
-  return true;
+  std::vector<std::uint8_t> fields(14);  // stream index, symbol, C11 and C13 byte counts
+  PutU16(&fields[0], module.stream);
+  PutU32(&fields[2], module.symbolBytes);
+  PutU32(&fields[6], module.c11Bytes);
+  PutU32(&fields[10], module.c13Bytes);
+  return image.PatchStream(kDbiStream, modules[index].offset + 34, fields);
 }
 
 std::optional<std::uint32_t> SectionHeaderStream(const MsfImage& image) {
-  const std::optional<std::vector<std::uint8_t>> dbi = image.StreamBytes(kDbiStream);
+  const std::optional<std::vector<std::uint8_t>> dbi = image.StreamBytes(kDbiStream, FileBytes(image));
   if (!dbi || dbi->size() < kDbiHeaderSize) return std::nullopt;
   const std::uint8_t* p = dbi->data();
   std::uint64_t at = kDbiHeaderSize;
@@ -475,7 +490,7 @@ std::optional<std::uint32_t> SectionHeaderStream(const MsfImage& image) {
 }
 
 std::optional<std::uint32_t> NamedStream(const MsfImage& image, const std::string& name) {
-  const std::optional<std::vector<std::uint8_t>> info = image.StreamBytes(kInfoStream);
+  const std::optional<std::vector<std::uint8_t>> info = image.StreamBytes(kInfoStream, FileBytes(image));
   if (!info) return std::nullopt;
   const std::vector<std::uint8_t>& b = *info;
   std::uint64_t at = 28;  // version, signature, age, GUID

@@ -55,6 +55,9 @@ class MsfImage {
   // order, as far as they lie inside the file; further blocks are added at
   // the end. Adds streams up to index stream when needed.
   void SetStreamBytes(std::uint32_t stream, const std::vector<std::uint8_t>& content);
+  // Overwrites bytes of a stream where its block list puts them; false when
+  // they run past its size or a block outside the file.
+  bool PatchStream(std::uint32_t stream, std::size_t offset, const std::vector<std::uint8_t>& bytes);
   // Overwrites one block of the file (which must exist).
   void WriteBlock(std::uint32_t block, const std::vector<std::uint8_t>& content);
 
@@ -91,7 +94,8 @@ bool PointPastEnd(MsfImage& image, std::uint32_t stream, std::size_t at, std::ui
 // Changes only the declared size.
 bool SetDeclaredSize(MsfImage& image, std::uint32_t stream, std::uint32_t size);
 
-// ---- The PDB streams the reader needs, found and edited.
+// ---- The PDB streams the reader needs, found and edited. Streams that
+// claim more bytes than the file holds are not read.
 
 // A module descriptor of the DBI stream, with where it lies there.
 struct ModuleDescriptor {
