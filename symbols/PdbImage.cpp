@@ -130,6 +130,7 @@ HRESULT PdbImage::ReadWholeStream(MsfFile& file, std::uint32_t stream,
                                   std::vector<std::uint8_t>* bytes) {
   bytes->clear();
   if (!ClaimStream(stream)) return S_FALSE;
+  if (const HRESULT hr = file.Claim({stream}); Failed(hr)) return hr;
   // The stream's blocks are its own blocks of the file, so its size is
   // bounded by the file's.
   bytes->resize(file.StreamSize(stream));
@@ -226,6 +227,7 @@ HRESULT PdbImage::ReadModules(MsfFile& file, unsigned threads) {
   // What to read of each module: its symbol records and line information,
   // no further than the stream goes. A stream that an earlier module (or
   // any other reader) already claimed is not read or walked again.
+  std::vector<std::uint32_t> streams;
   std::uint64_t total = 0;
   for (Module& module : modules_) {
     if (module.stream == UINT32_MAX) continue;
@@ -238,10 +240,12 @@ HRESULT PdbImage::ReadModules(MsfFile& file, unsigned threads) {
       module.stream = UINT32_MAX;
       continue;
     }
+    streams.push_back(module.stream);
     module.bytesOffset = total;
     module.bytesRead = size;
     total += size;
   }
+  if (const HRESULT hr = file.Claim(streams); Failed(hr)) return hr;
   if (!moduleBytes_.Allocate(total)) return E_OUTOFMEMORY;
 
   // Workers take the next module, read it and walk it; with one thread
