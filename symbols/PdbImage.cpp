@@ -34,8 +34,10 @@ constexpr std::uint32_t kInfoHeaderBytes = 28;  // version, signature, age, GUID
 constexpr std::uint32_t kProcEndOffset = 4;
 
 // Threads are a help, not a need: past this many the modules are too few
-// and small for more to pay.
+// and small for more to pay, and a thread costs more to start than a
+// small file takes to read.
 constexpr unsigned kMaxThreads = 16;
+constexpr std::uint64_t kBytesPerThread = 4u << 20;
 
 bool IsKnownInfoVersion(std::uint32_t version) {
   switch (version) {
@@ -272,7 +274,8 @@ HRESULT PdbImage::ReadModules(MsfFile& file, unsigned threads) {
     }
   };
   std::vector<std::thread> helpers;
-  threads = static_cast<unsigned>(std::min<std::size_t>(threads, modules_.size()));
+  threads = static_cast<unsigned>(std::min<std::uint64_t>(
+      threads, std::max<std::uint64_t>(1, std::min<std::uint64_t>(modules_.size(), total / kBytesPerThread))));
   for (unsigned t = 1; t < threads; ++t) {
     try {
       helpers.emplace_back(work);
