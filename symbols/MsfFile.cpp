@@ -112,22 +112,19 @@ HRESULT MsfFile::ReadDirectory(std::uint32_t directoryBytes, std::uint32_t block
   const std::uint32_t numStreams = read32le(countBytes);
   std::uint64_t cursor = sizeof(std::uint32_t);
   if (numStreams > (directoryBytes - cursor) / sizeof(std::uint32_t)) return E_PDB_FORMAT;
-  std::vector<std::uint8_t> sizes(static_cast<std::size_t>(numStreams) * sizeof(std::uint32_t));
-  if (const HRESULT hr = ReadBlocks(directoryBlocks_.data(), cursor, sizes.size(), sizes.data());
+  sizes_.resize(numStreams);
+  auto* const sizeBytes = reinterpret_cast<std::uint8_t*>(sizes_.data());
+  if (const HRESULT hr = ReadBlocks(directoryBlocks_.data(), cursor,
+                                    sizes_.size() * sizeof(std::uint32_t), sizeBytes);
       Failed(hr)) {
     return hr;
   }
-  cursor += sizes.size();
-
-  sizes_.resize(numStreams);
-  listOffset_.resize(numStreams);
-  firstBlock_.assign(numStreams, kUnclaimed);
+  cursor += sizes_.size() * sizeof(std::uint32_t);
   for (std::uint32_t s = 0; s < numStreams; ++s) {
-    std::uint32_t streamSize = read32le(sizes.data() + s * sizeof(std::uint32_t));
+    std::uint32_t streamSize = read32le(sizeBytes + s * sizeof(std::uint32_t));
     // A size of ~0 marks a deleted stream, which owns no blocks.
     if (streamSize == kDeletedStreamSize) streamSize = 0;
     sizes_[s] = streamSize;
-    listOffset_[s] = cursor;
     cursor += BlocksFor(streamSize, blockSize_) * sizeof(std::uint32_t);
   }
   // Writers pad the directory at most; they never leave it short.
@@ -138,24 +135,32 @@ HRESULT MsfFile::Claim(const std::vector<std::uint32_t>& streams) {
   try {
     std::vector<std::uint32_t> wanted;
     for (std::uint32_t s : streams) {
-      if (s < sizes_.size() && firstBlock_[s] == kUnclaimed) wanted.push_back(s);
+      if (s < sizes_.size() && !claimed(s)) wanted.push_back(s);
     }
     // In directory order, so that neighbouring block lists are read at once.
     std::sort(wanted.begin(), wanted.end());
     wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
+    if (wanted.empty()) return S_OK;
+
+    // Where each wanted stream's block list lies in the directory: after
+    // the count, the sizes and the lists of every stream before it.
+    std::vector<std::uint64_t> listOffset(wanted.size());
+    std::uint64_t offset = sizeof(std::uint32_t) + sizes_.size() * sizeof(std::uint32_t);
+    for (std::uint32_t s = 0, w = 0; w < wanted.size(); ++s) {
+      if (s == wanted[w]) listOffset[w++] = offset;
+      offset += BlocksFor(sizes_[s], blockSize_) * sizeof(std::uint32_t);
+    }
 
     constexpr std::uint64_t kGap = 64u << 10;  // read over gaps this small
     std::vector<std::uint8_t> lists;
     for (std::size_t first = 0; first < wanted.size();) {
-      auto listEnd = [&](std::uint32_t s) {
-        return listOffset_[s] + BlocksFor(sizes_[s], blockSize_) * sizeof(std::uint32_t);
+      auto listEnd = [&](std::size_t w) {
+        return listOffset[w] + BlocksFor(sizes_[wanted[w]], blockSize_) * sizeof(std::uint32_t);
       };
-      const std::uint64_t start = listOffset_[wanted[first]];
-      std::uint64_t end = listEnd(wanted[first]);
+      const std::uint64_t start = listOffset[first];
+      std::uint64_t end = listEnd(first);
       std::size_t last = first + 1;
-      while (last < wanted.size() && listOffset_[wanted[last]] <= end + kGap) {
-        end = listEnd(wanted[last++]);
-      }
+      while (last < wanted.size() && listOffset[last] <= end + kGap) end = listEnd(last++);
       // The lists lie inside the directory, whose blocks are distinct blocks
       // of the file: their size is bounded by the file's.
       lists.resize(end - start);
@@ -165,7 +170,7 @@ HRESULT MsfFile::Claim(const std::vector<std::uint32_t>& streams) {
       }
       for (std::size_t i = first; i < last; ++i) {
         const std::uint32_t s = wanted[i];
-        const std::uint8_t* list = lists.data() + (listOffset_[s] - start);
+        const std::uint8_t* list = lists.data() + (listOffset[i] - start);
         const std::uint64_t count = BlocksFor(sizes_[s], blockSize_);
         const auto at = static_cast<std::uint32_t>(blocks_.size());
         for (std::uint64_t b = 0; b < count; ++b) {
@@ -176,7 +181,7 @@ HRESULT MsfFile::Claim(const std::vector<std::uint32_t>& streams) {
           if (block >= numBlocks_ || !Take(block)) return E_PDB_FORMAT;
           blocks_.push_back(block);
         }
-        firstBlock_[s] = at;
+        firstBlock_.emplace(s, at);
       }
       first = last;
     }
@@ -195,7 +200,7 @@ HRESULT MsfFile::Read(std::uint32_t stream, std::uint64_t offset, std::uint64_t 
   if (!claimed(stream) || offset > sizes_[stream] || size > sizes_[stream] - offset) {
     return E_INVALIDARG;
   }
-  return ReadBlocks(blocks_.data() + firstBlock_[stream], offset, size, out);
+  return ReadBlocks(blocks_.data() + firstBlock_.at(stream), offset, size, out);
 }
 
 // blocks lists the blocks of a stream (or of the directory) that holds

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "HResult.h"
@@ -49,9 +50,7 @@ class MsfFile {
   // neighbouring lists takes one pread. E_PDB_FORMAT when a block lies
   // outside the file or is named twice.
   HRESULT Claim(const std::vector<std::uint32_t>& streams);
-  bool claimed(std::uint32_t stream) const {
-    return stream < firstBlock_.size() && firstBlock_[stream] != kUnclaimed;
-  }
+  bool claimed(std::uint32_t stream) const { return firstBlock_.count(stream) != 0; }
 
   // Copies bytes [offset, offset + size) of a claimed stream into out,
   // reading runs of consecutive blocks with one pread each. E_INVALIDARG
@@ -61,8 +60,6 @@ class MsfFile {
                std::uint8_t* out) const;
 
  private:
-  static constexpr std::uint32_t kUnclaimed = UINT32_MAX;
-
   HRESULT ReadAt(std::uint64_t position, std::uint64_t size, std::uint8_t* out) const;
   HRESULT ReadBlocks(const std::uint32_t* blocks, std::uint64_t offset, std::uint64_t size,
                      std::uint8_t* out) const;
@@ -76,11 +73,12 @@ class MsfFile {
   unsigned blockShift_ = 0;
   std::uint32_t numBlocks_ = 0;
   std::vector<std::uint32_t> directoryBlocks_;
-  std::vector<std::uint32_t> sizes_;          // per stream; 0 for deleted
-  std::vector<std::uint64_t> listOffset_;     // per stream: its block list's place in the directory
-  std::vector<std::uint32_t> firstBlock_;     // per stream: its blocks start at blocks_[first], or kUnclaimed
-  std::vector<std::uint32_t> blocks_;         // the claimed streams' blocks
-  std::vector<std::uint64_t> taken_;          // one bit per block of the file
+  // Per stream, its size (0 for deleted): four bytes for each four of the
+  // directory, whatever count it declares.
+  std::vector<std::uint32_t> sizes_;
+  std::unordered_map<std::uint32_t, std::uint32_t> firstBlock_;  // claimed stream -> its blocks in blocks_
+  std::vector<std::uint32_t> blocks_;  // the claimed streams' blocks
+  std::vector<std::uint64_t> taken_;   // one bit per block of the file
 };
 
 }  // namespace sorvanta
