@@ -341,8 +341,10 @@ const FunctionAddressIndex& PdbImage::AddressIndex() const {
   if (!addressIndexBuilt_) {
     std::vector<FunctionAddressIndex::Entry> entries;
     entries.reserve(functions_.size());
+    codeSizes_.resize(functions_.size());
     for (std::uint32_t i = 0; i < functions_.size(); ++i) {
       if (std::optional<std::uint32_t> rva = Rva(functions_[i])) entries.push_back({*rva, i});
+      codeSizes_[i] = functions_[i].codeSize();
     }
     addressIndex_.Build(std::move(entries));
     addressIndexBuilt_ = true;
@@ -376,7 +378,7 @@ std::optional<std::uint32_t> PdbImage::FindByVirtualAddress(std::uint64_t va) co
   const std::uint64_t rva = va - loadAddress_;
   if (rva > UINT32_MAX) return std::nullopt;
   return AddressIndex().Find(static_cast<std::uint32_t>(rva),
-                            [this](std::uint32_t i) { return functions_[i].codeSize(); });
+                            [this](std::uint32_t i) { return codeSizes_[i]; });
 }
 
 HRESULT PdbImage::SetLoadAddress(std::uint64_t loadAddress) {
@@ -499,7 +501,7 @@ std::optional<std::uint32_t> PdbImage::FindNamesStream(std::uint32_t streamCount
 
 std::size_t PdbImage::IndexMemoryBytes() const {
   return functions_.capacity() * sizeof(PdbFunctionSymbol) + nameIndex_.MemoryBytes() +
-         addressIndex_.MemoryBytes();
+         addressIndex_.MemoryBytes() + codeSizes_.capacity() * sizeof(std::uint32_t);
 }
 
 std::size_t PdbImage::StreamMemoryBytes() const {
