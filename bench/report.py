@@ -33,13 +33,16 @@ def main():
     def t(key, p):
         return times[(key, p)]
 
+    def ms(x):
+        return f"{x:.3f} ms" if x < 1 else f"{x:.1f} ms"
+
     def vs_floor(key):
         def show(p):
             if ("floor", p) in times:
-                return f"{t(key, p):.1f} ms = {t(key, p) / t('floor', p):.2f} x floor"
+                return f"{ms(t(key, p))} = {t(key, p) / t('floor', p):.2f} x floor"
             if (key, FIXTURE) in times:
-                return f"{t(key, p):.3f} ms, fixture {t(key, FIXTURE):.3f} ms"
-            return f"{t(key, p):.3f} ms"
+                return f"{ms(t(key, p))}, fixture {ms(t(key, FIXTURE))}"
+            return ms(t(key, p))
 
         def ok(p):
             if p == FIXTURE:
@@ -54,7 +57,7 @@ def main():
         return show, ok
 
     rows = [
-        ("floor", lambda p: f"{t('floor', p):.1f} ms", None),
+        ("floor", lambda p: ms(t("floor", p)), None),
         ("open_and_list_all_1t", *vs_floor("open_and_list_all_1t")),
         ("open_and_list_all", *vs_floor("open_and_list_all")),
         ("search_name_hit", lambda p: f"{t('search_name_hit', p) * 1000:.2f} us",
