@@ -106,7 +106,6 @@ HRESULT PdbImage::Load(const std::wstring& path, const LoadOptions& options,
 }
 
 HRESULT PdbImage::Read(MsfFile& file, const LoadOptions& options) {
-  streamsRead_.assign(file.streamCount(), false);
   if (const HRESULT hr = ReadInfo(file); Failed(hr)) return hr;
   if (const HRESULT hr = ReadModulesAndSections(file); Failed(hr)) return hr;
 
@@ -122,16 +121,10 @@ HRESULT PdbImage::Read(MsfFile& file, const LoadOptions& options) {
   return S_OK;
 }
 
-bool PdbImage::ClaimStream(std::uint32_t stream) {
-  if (stream >= streamsRead_.size() || streamsRead_[stream]) return false;
-  streamsRead_[stream] = true;
-  return true;
-}
-
 HRESULT PdbImage::ReadWholeStream(MsfFile& file, std::uint32_t stream,
                                   std::vector<std::uint8_t>* bytes) {
   bytes->clear();
-  if (!ClaimStream(stream)) return S_FALSE;
+  if (stream >= file.streamCount() || file.claimed(stream)) return S_FALSE;
   if (const HRESULT hr = file.Claim({stream}); Failed(hr)) return hr;
   // The stream's blocks are its own blocks of the file, so its size is
   // bounded by the file's.
@@ -230,6 +223,7 @@ HRESULT PdbImage::ReadModules(MsfFile& file, unsigned threads) {
   // no further than the stream goes. A stream that an earlier module (or
   // any other reader) already claimed is not read or walked again.
   std::vector<std::uint32_t> streams;
+  std::vector<bool> taken(file.streamCount());
   std::uint64_t total = 0;
   for (Module& module : modules_) {
     if (module.stream == UINT32_MAX) continue;
@@ -238,10 +232,11 @@ HRESULT PdbImage::ReadModules(MsfFile& file, unsigned threads) {
     const std::uint32_t size = static_cast<std::uint32_t>(
         std::min<std::uint64_t>(wanted, file.StreamSize(module.stream)));
     if (size == 0) continue;
-    if (!ClaimStream(module.stream)) {
+    if (file.claimed(module.stream) || taken[module.stream]) {
       module.stream = UINT32_MAX;
       continue;
     }
+    taken[module.stream] = true;
     streams.push_back(module.stream);
     module.bytesOffset = total;
     module.bytesRead = size;
