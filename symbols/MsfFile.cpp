@@ -24,23 +24,6 @@ std::uint64_t BlocksFor(std::uint64_t bytes, std::uint32_t blockSize) {
   return (bytes + blockSize - 1) / blockSize;
 }
 
-// One bit per block: a block named a second time is damage.
-class BlockOwners {
- public:
-  explicit BlockOwners(std::uint32_t numBlocks) : words_((numBlocks + 63) / 64, 0) {}
-  // False when the block was already taken.
-  bool Take(std::uint32_t block) {
-    std::uint64_t& word = words_[block >> 6];
-    const std::uint64_t bit = std::uint64_t{1} << (block & 63);
-    if (word & bit) return false;
-    word |= bit;
-    return true;
-  }
-
- private:
-  std::vector<std::uint64_t> words_;
-};
-
 }  // namespace
 
 MsfFile::~MsfFile() {
@@ -85,73 +68,127 @@ HRESULT MsfFile::Open(const std::string& path) {
       return E_PDB_FORMAT;
     }
     if (blockMapAddr == 0 || blockMapAddr >= numBlocks) return E_PDB_FORMAT;
-    return ReadDirectory(numBlocks, directoryBytes, blockMapAddr);
+    numBlocks_ = numBlocks;
+    return ReadDirectory(directoryBytes, blockMapAddr);
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
 }
 
-HRESULT MsfFile::ReadDirectory(std::uint32_t numBlocks, std::uint32_t directoryBytes,
-                               std::uint32_t blockMapAddr) {
-  BlockOwners owners(numBlocks);
-  owners.Take(blockMapAddr);
+bool MsfFile::Take(std::uint32_t block) {
+  std::uint64_t& word = taken_[block >> 6];
+  const std::uint64_t bit = std::uint64_t{1} << (block & 63);
+  if (word & bit) return false;
+  word |= bit;
+  return true;
+}
+
+HRESULT MsfFile::ReadDirectory(std::uint32_t directoryBytes, std::uint32_t blockMapAddr) {
+  taken_.assign((numBlocks_ + 63u) / 64u, 0);
+  Take(blockMapAddr);
 
   // The block map: one block listing the directory's blocks.
-  const std::uint64_t directoryBlocks = BlocksFor(directoryBytes, blockSize_);
+  const std::uint64_t blockCount = BlocksFor(directoryBytes, blockSize_);
   if (directoryBytes < sizeof(std::uint32_t)) return E_PDB_FORMAT;
-  if (directoryBlocks * sizeof(std::uint32_t) > blockSize_) return E_PDB_FORMAT;
-  std::vector<std::uint8_t> blockMap(directoryBlocks * sizeof(std::uint32_t));
+  if (blockCount * sizeof(std::uint32_t) > blockSize_) return E_PDB_FORMAT;
+  std::vector<std::uint8_t> blockMap(blockCount * sizeof(std::uint32_t));
   if (const HRESULT hr = ReadAt(static_cast<std::uint64_t>(blockMapAddr) << blockShift_,
                                 blockMap.size(), blockMap.data());
       Failed(hr)) {
     return hr;
   }
-
-  // The directory's blocks are distinct blocks of the file, so its size is
-  // bounded by the file's.
-  std::vector<std::uint8_t> directory(directoryBlocks << blockShift_);
-  for (std::uint64_t i = 0; i < directoryBlocks; ++i) {
+  directoryBlocks_.resize(blockCount);
+  for (std::uint64_t i = 0; i < blockCount; ++i) {
     const std::uint32_t block = read32le(blockMap.data() + i * sizeof(std::uint32_t));
-    if (block == 0 || block >= numBlocks || !owners.Take(block)) return E_PDB_FORMAT;
-    if (const HRESULT hr = ReadAt(static_cast<std::uint64_t>(block) << blockShift_, blockSize_,
-                                  directory.data() + (i << blockShift_));
-        Failed(hr)) {
-      return hr;
-    }
+    if (block == 0 || block >= numBlocks_ || !Take(block)) return E_PDB_FORMAT;
+    directoryBlocks_[i] = block;
   }
 
-  // Directory: stream count, the stream sizes, then each stream's blocks.
-  const std::uint8_t* const d = directory.data();
-  const std::uint32_t numStreams = read32le(d);
+  // The directory: the stream count, the stream sizes, then each stream's
+  // blocks. Only the sizes are read here; a stream's blocks when it is
+  // claimed.
+  std::uint8_t countBytes[4];
+  if (const HRESULT hr = ReadBlocks(directoryBlocks_.data(), 0, 4, countBytes); Failed(hr)) return hr;
+  const std::uint32_t numStreams = read32le(countBytes);
   std::uint64_t cursor = sizeof(std::uint32_t);
   if (numStreams > (directoryBytes - cursor) / sizeof(std::uint32_t)) return E_PDB_FORMAT;
-  const std::uint8_t* const sizes = d + cursor;
-  cursor += static_cast<std::uint64_t>(numStreams) * sizeof(std::uint32_t);
-
   sizes_.resize(numStreams);
-  firstBlock_.resize(numStreams + 1u);
+  auto* const sizeBytes = reinterpret_cast<std::uint8_t*>(sizes_.data());
+  if (const HRESULT hr = ReadBlocks(directoryBlocks_.data(), cursor,
+                                    sizes_.size() * sizeof(std::uint32_t), sizeBytes);
+      Failed(hr)) {
+    return hr;
+  }
+  cursor += sizes_.size() * sizeof(std::uint32_t);
   for (std::uint32_t s = 0; s < numStreams; ++s) {
-    std::uint32_t streamSize = read32le(sizes + s * sizeof(std::uint32_t));
+    std::uint32_t streamSize = read32le(sizeBytes + s * sizeof(std::uint32_t));
     // A size of ~0 marks a deleted stream, which owns no blocks.
     if (streamSize == kDeletedStreamSize) streamSize = 0;
-    const std::uint64_t blocks = BlocksFor(streamSize, blockSize_);
-    if (blocks > (directoryBytes - cursor) / sizeof(std::uint32_t)) return E_PDB_FORMAT;
     sizes_[s] = streamSize;
-    firstBlock_[s] = static_cast<std::uint32_t>(blocks_.size());
-    for (std::uint64_t b = 0; b < blocks; ++b) {
-      const std::uint32_t block = read32le(d + cursor);
-      cursor += sizeof(std::uint32_t);
-      // A block outside the file, repeated within a stream, or shared by two
-      // streams (or with the directory) is damage: reading it would let the
-      // streams claim more bytes than the file holds.
-      if (block >= numBlocks || !owners.Take(block)) return E_PDB_FORMAT;
-      blocks_.push_back(block);
-    }
+    cursor += BlocksFor(streamSize, blockSize_) * sizeof(std::uint32_t);
   }
-  firstBlock_[numStreams] = static_cast<std::uint32_t>(blocks_.size());
-  blocks_.shrink_to_fit();
   // Writers pad the directory at most; they never leave it short.
   return cursor <= directoryBytes ? S_OK : E_PDB_FORMAT;
+}
+
+HRESULT MsfFile::Claim(const std::vector<std::uint32_t>& streams) {
+  try {
+    std::vector<std::uint32_t> wanted;
+    for (std::uint32_t s : streams) {
+      if (s < sizes_.size() && !claimed(s)) wanted.push_back(s);
+    }
+    // In directory order, so that neighbouring block lists are read at once.
+    std::sort(wanted.begin(), wanted.end());
+    wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
+    if (wanted.empty()) return S_OK;
+
+    // Where each wanted stream's block list lies in the directory: after
+    // the count, the sizes and the lists of every stream before it.
+    std::vector<std::uint64_t> listOffset(wanted.size());
+    std::uint64_t offset = sizeof(std::uint32_t) + sizes_.size() * sizeof(std::uint32_t);
+    for (std::uint32_t s = 0, w = 0; w < wanted.size(); ++s) {
+      if (s == wanted[w]) listOffset[w++] = offset;
+      offset += BlocksFor(sizes_[s], blockSize_) * sizeof(std::uint32_t);
+    }
+
+    constexpr std::uint64_t kGap = 64u << 10;  // read over gaps this small
+    std::vector<std::uint8_t> lists;
+    for (std::size_t first = 0; first < wanted.size();) {
+      auto listEnd = [&](std::size_t w) {
+        return listOffset[w] + BlocksFor(sizes_[wanted[w]], blockSize_) * sizeof(std::uint32_t);
+      };
+      const std::uint64_t start = listOffset[first];
+      std::uint64_t end = listEnd(first);
+      std::size_t last = first + 1;
+      while (last < wanted.size() && listOffset[last] <= end + kGap) end = listEnd(last++);
+      // The lists lie inside the directory, whose blocks are distinct blocks
+      // of the file: their size is bounded by the file's.
+      lists.resize(end - start);
+      if (const HRESULT hr = ReadBlocks(directoryBlocks_.data(), start, lists.size(), lists.data());
+          Failed(hr)) {
+        return hr;
+      }
+      for (std::size_t i = first; i < last; ++i) {
+        const std::uint32_t s = wanted[i];
+        const std::uint8_t* list = lists.data() + (listOffset[i] - start);
+        const std::uint64_t count = BlocksFor(sizes_[s], blockSize_);
+        const auto at = static_cast<std::uint32_t>(blocks_.size());
+        for (std::uint64_t b = 0; b < count; ++b) {
+          const std::uint32_t block = read32le(list + b * sizeof(std::uint32_t));
+          // A block outside the file, repeated within a stream, or shared by
+          // two streams (or with the directory) is damage: reading it would
+          // let the streams claim more bytes than the file holds.
+          if (block >= numBlocks_ || !Take(block)) return E_PDB_FORMAT;
+          blocks_.push_back(block);
+        }
+        firstBlock_.emplace(s, at);
+      }
+      first = last;
+    }
+    return S_OK;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
 }
 
 std::uint32_t MsfFile::StreamSize(std::uint32_t stream) const {
@@ -160,10 +197,16 @@ std::uint32_t MsfFile::StreamSize(std::uint32_t stream) const {
 
 HRESULT MsfFile::Read(std::uint32_t stream, std::uint64_t offset, std::uint64_t size,
                       std::uint8_t* out) const {
-  if (stream >= sizes_.size() || offset > sizes_[stream] || size > sizes_[stream] - offset) {
+  if (!claimed(stream) || offset > sizes_[stream] || size > sizes_[stream] - offset) {
     return E_INVALIDARG;
   }
-  const std::uint32_t* const blocks = blocks_.data() + firstBlock_[stream];
+  return ReadBlocks(blocks_.data() + firstBlock_.at(stream), offset, size, out);
+}
+
+// blocks lists the blocks of a stream (or of the directory) that holds
+// [offset, offset + size).
+HRESULT MsfFile::ReadBlocks(const std::uint32_t* blocks, std::uint64_t offset, std::uint64_t size,
+                            std::uint8_t* out) const {
   const std::uint64_t mask = blockSize_ - 1u;
   while (size > 0) {
     std::uint64_t index = offset >> blockShift_;

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 namespace sorvanta {
 
@@ -28,6 +29,7 @@ class PageBuffer {
  private:
   void Release();
 
+  std::unique_ptr<std::uint8_t[]> heap_;  // instead of a mapping, under AddressSanitizer
   std::uint8_t* data_ = nullptr;
   std::size_t size_ = 0;
   void* mapping_ = nullptr;

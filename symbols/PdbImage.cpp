@@ -34,8 +34,10 @@ constexpr std::uint32_t kInfoHeaderBytes = 28;  // version, signature, age, GUID
 constexpr std::uint32_t kProcEndOffset = 4;
 
 // Threads are a help, not a need: past this many the modules are too few
-// and small for more to pay.
+// and small for more to pay, and a thread costs more to start than a
+// small file takes to read.
 constexpr unsigned kMaxThreads = 16;
+constexpr std::uint64_t kBytesPerThread = 4u << 20;
 
 bool IsKnownInfoVersion(std::uint32_t version) {
   switch (version) {
@@ -104,7 +106,6 @@ HRESULT PdbImage::Load(const std::wstring& path, const LoadOptions& options,
 }
 
 HRESULT PdbImage::Read(MsfFile& file, const LoadOptions& options) {
-  streamsRead_.assign(file.streamCount(), false);
   if (const HRESULT hr = ReadInfo(file); Failed(hr)) return hr;
   if (const HRESULT hr = ReadModulesAndSections(file); Failed(hr)) return hr;
 
@@ -120,16 +121,11 @@ HRESULT PdbImage::Read(MsfFile& file, const LoadOptions& options) {
   return S_OK;
 }
 
-bool PdbImage::ClaimStream(std::uint32_t stream) {
-  if (stream >= streamsRead_.size() || streamsRead_[stream]) return false;
-  streamsRead_[stream] = true;
-  return true;
-}
-
 HRESULT PdbImage::ReadWholeStream(MsfFile& file, std::uint32_t stream,
                                   std::vector<std::uint8_t>* bytes) {
   bytes->clear();
-  if (!ClaimStream(stream)) return S_FALSE;
+  if (stream >= file.streamCount() || file.claimed(stream)) return S_FALSE;
+  if (const HRESULT hr = file.Claim({stream}); Failed(hr)) return hr;
   // The stream's blocks are its own blocks of the file, so its size is
   // bounded by the file's.
   bytes->resize(file.StreamSize(stream));
@@ -226,6 +222,8 @@ HRESULT PdbImage::ReadModules(MsfFile& file, unsigned threads) {
   // What to read of each module: its symbol records and line information,
   // no further than the stream goes. A stream that an earlier module (or
   // any other reader) already claimed is not read or walked again.
+  std::vector<std::uint32_t> streams;
+  std::vector<bool> taken(file.streamCount());
   std::uint64_t total = 0;
   for (Module& module : modules_) {
     if (module.stream == UINT32_MAX) continue;
@@ -234,14 +232,17 @@ HRESULT PdbImage::ReadModules(MsfFile& file, unsigned threads) {
     const std::uint32_t size = static_cast<std::uint32_t>(
         std::min<std::uint64_t>(wanted, file.StreamSize(module.stream)));
     if (size == 0) continue;
-    if (!ClaimStream(module.stream)) {
+    if (file.claimed(module.stream) || taken[module.stream]) {
       module.stream = UINT32_MAX;
       continue;
     }
+    taken[module.stream] = true;
+    streams.push_back(module.stream);
     module.bytesOffset = total;
     module.bytesRead = size;
     total += size;
   }
+  if (const HRESULT hr = file.Claim(streams); Failed(hr)) return hr;
   if (!moduleBytes_.Allocate(total)) return E_OUTOFMEMORY;
 
   // Workers take the next module, read it and walk it; with one thread
@@ -268,7 +269,8 @@ HRESULT PdbImage::ReadModules(MsfFile& file, unsigned threads) {
     }
   };
   std::vector<std::thread> helpers;
-  threads = static_cast<unsigned>(std::min<std::size_t>(threads, modules_.size()));
+  threads = static_cast<unsigned>(std::min<std::uint64_t>(
+      threads, std::max<std::uint64_t>(1, std::min<std::uint64_t>(modules_.size(), total / kBytesPerThread))));
   for (unsigned t = 1; t < threads; ++t) {
     try {
       helpers.emplace_back(work);
@@ -334,8 +336,10 @@ const FunctionAddressIndex& PdbImage::AddressIndex() const {
   if (!addressIndexBuilt_) {
     std::vector<FunctionAddressIndex::Entry> entries;
     entries.reserve(functions_.size());
+    codeSizes_.resize(functions_.size());
     for (std::uint32_t i = 0; i < functions_.size(); ++i) {
       if (std::optional<std::uint32_t> rva = Rva(functions_[i])) entries.push_back({*rva, i});
+      codeSizes_[i] = functions_[i].codeSize();
     }
     addressIndex_.Build(std::move(entries));
     addressIndexBuilt_ = true;
@@ -369,7 +373,7 @@ std::optional<std::uint32_t> PdbImage::FindByVirtualAddress(std::uint64_t va) co
   const std::uint64_t rva = va - loadAddress_;
   if (rva > UINT32_MAX) return std::nullopt;
   return AddressIndex().Find(static_cast<std::uint32_t>(rva),
-                            [this](std::uint32_t i) { return functions_[i].codeSize(); });
+                            [this](std::uint32_t i) { return codeSizes_[i]; });
 }
 
 HRESULT PdbImage::SetLoadAddress(std::uint64_t loadAddress) {
@@ -492,7 +496,7 @@ std::optional<std::uint32_t> PdbImage::FindNamesStream(std::uint32_t streamCount
 
 std::size_t PdbImage::IndexMemoryBytes() const {
   return functions_.capacity() * sizeof(PdbFunctionSymbol) + nameIndex_.MemoryBytes() +
-         addressIndex_.MemoryBytes();
+         addressIndex_.MemoryBytes() + codeSizes_.capacity() * sizeof(std::uint32_t);
 }
 
 std::size_t PdbImage::StreamMemoryBytes() const {

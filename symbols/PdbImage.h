@@ -115,10 +115,11 @@ class PdbImage : public std::enable_shared_from_this<PdbImage> {
   HRESULT ReadModules(MsfFile& file, unsigned threads);
   // Reads one whole stream into *bytes, once: a stream that was already
   // read, or does not exist, gives S_FALSE and no bytes. Every stream the
-  // image keeps comes through here or through ReadModules, which share the
-  // bookkeeping, so the bytes kept never exceed the file's size.
+  // image keeps is claimed from the file, here or in ReadModules, and a
+  // stream is claimed once, so the bytes kept never exceed the file's
+  // size. One more stream (the public symbols, say) is read at load by
+  // calling this from Read.
   HRESULT ReadWholeStream(MsfFile& file, std::uint32_t stream, std::vector<std::uint8_t>* bytes);
-  bool ClaimStream(std::uint32_t stream);
   void ScanModule(std::uint32_t moduleIndex, std::vector<std::uint32_t>* records) const;
   const FunctionNameIndex& NameIndex() const;
   const FunctionAddressIndex& AddressIndex() const;
@@ -129,7 +130,6 @@ class PdbImage : public std::enable_shared_from_this<PdbImage> {
   std::wstring fileStem_;
 
   // The streams' bytes, read at load.
-  std::vector<bool> streamsRead_;
   std::vector<std::uint8_t> infoBytes_;
   std::vector<std::uint8_t> dbiBytes_;
   std::vector<std::uint8_t> sectionHeaderBytes_;
@@ -148,6 +148,9 @@ class PdbImage : public std::enable_shared_from_this<PdbImage> {
   mutable FunctionNameIndex nameIndex_;
   mutable bool addressIndexBuilt_ = false;
   mutable FunctionAddressIndex addressIndex_;
+  // Each function's code size, beside the address index: a lookup then
+  // reads no procedure record.
+  mutable std::vector<std::uint32_t> codeSizes_;
   std::vector<std::unique_ptr<ModuleLineTable>> lineTables_;
   bool stringsLoaded_ = false;
   std::unique_ptr<llvm::BinaryByteStream> namesStream_;

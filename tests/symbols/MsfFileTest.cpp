@@ -40,6 +40,9 @@ TEST(MsfFileTest, ReadsAnyRangeOfAStreamWhateverItsBlocksOrder) {
   ASSERT_EQ(file.streamCount(), 3u);
   EXPECT_EQ(file.StreamSize(1), scattered.bytes.size());
   EXPECT_EQ(file.StreamSize(3), 0u);  // no such stream
+  std::vector<std::uint8_t> out(2 * kBlock);
+  EXPECT_EQ(file.Read(1, 0, 1, out.data()), E_INVALIDARG);  // not claimed yet
+  ASSERT_EQ(file.Claim({2, 1, 3, 1}), S_OK);
 
   for (const auto& [offset, size] : std::vector<std::pair<std::uint32_t, std::uint32_t>>{
            {0, 6 * kBlock - 100}, {kBlock - 1, 2}, {kBlock + 10, 3 * kBlock}, {5 * kBlock - 1, 1},
@@ -50,7 +53,6 @@ TEST(MsfFileTest, ReadsAnyRangeOfAStreamWhateverItsBlocksOrder) {
         << offset << "+" << size;
     EXPECT_EQ(out[size], 0xEE);  // nothing written past the range
   }
-  std::vector<std::uint8_t> out(2 * kBlock);
   ASSERT_EQ(file.Read(2, kBlock / 2, kBlock, out.data()), S_OK);
   EXPECT_TRUE(std::equal(out.begin(), out.begin() + kBlock, filler.bytes.begin() + kBlock / 2));
 
@@ -64,18 +66,24 @@ TEST(MsfFileTest, ReadsAnyRangeOfAStreamWhateverItsBlocksOrder) {
 }
 
 // A block named twice lets the streams claim more bytes than the file has
-// (a 1 MB file can declare gigabytes that way): the container is refused.
+// (a 1 MB file can declare gigabytes that way): the container is refused
+// when such a stream is claimed. Streams nobody claims are never read, and
+// their damage costs nothing.
 TEST(MsfFileTest, RefusesBlocksNamedTwiceOrOutsideTheFile) {
   TempDir dir;
   const std::string path = dir.File("damaged.msf");
   auto opens = [&](std::vector<SmallStream> streams) {
     EXPECT_TRUE(WriteSmallMsf(path, kBlock, std::move(streams)));
     MsfFile file;
-    return file.Open(path);
+    const HRESULT opened = file.Open(path);
+    if (Failed(opened)) return opened;
+    if (file.Claim({1}) != S_OK) return E_UNEXPECTED;  // alone, stream 1 is sound
+    return file.Claim({1, 2});
   };
   const auto bytes = Pattern(3 * kBlock, 3);
   EXPECT_EQ(opens({SmallStream{}, SmallStream{bytes, 0, {3, 4, 5}}, SmallStream{bytes, 0, {6, 7, 8}}}), S_OK);
-  EXPECT_EQ(opens({SmallStream{}, SmallStream{bytes, 0, {3, 4, 3}}}), E_PDB_FORMAT);  // within a stream
+  EXPECT_EQ(opens({SmallStream{}, SmallStream{bytes, 0, {3, 4, 5}}, SmallStream{bytes, 0, {6, 7, 6}}}),
+            E_PDB_FORMAT);  // within a stream
   EXPECT_EQ(opens({SmallStream{}, SmallStream{bytes, 0, {3, 4, 5}}, SmallStream{bytes, 0, {6, 5, 7}}}),
             E_PDB_FORMAT);  // shared by two streams
   {
@@ -93,20 +101,32 @@ TEST(MsfFileTest, RefusesBlocksNamedTwiceOrOutsideTheFile) {
     std::fwrite(&ten, 4, 1, f);
     std::fclose(f);
     MsfFile file;
-    EXPECT_EQ(file.Open(path), E_PDB_FORMAT);
+    ASSERT_EQ(file.Open(path), S_OK);
+    EXPECT_EQ(file.Claim({1}), S_OK);
+    EXPECT_EQ(file.Claim({2}), E_PDB_FORMAT);
   }
 
-  // A block past the declared count, or a count past the file's end.
-  ASSERT_TRUE(WriteSmallMsf(path, kBlock, {SmallStream{}, SmallStream{bytes, 0, {3, 4, 5}}}));
-  for (const std::uint32_t numBlocks : {5u, 1000u}) {
+  // A block past the declared count, or a count past the file's end. The
+  // directory follows the last stream block (9), at block 10.
+  ASSERT_TRUE(WriteSmallMsf(path, kBlock, {SmallStream{}, SmallStream{bytes, 0, {3, 4, 5}},
+                                           SmallStream{bytes, 0, {6, 7, 9}}}));
+  auto patch = [&](std::uint64_t at, std::uint32_t value) {
     FILE* f = std::fopen(path.c_str(), "r+b");
     ASSERT_NE(f, nullptr);
-    std::fseek(f, offsetof(llvm::msf::SuperBlock, NumBlocks), SEEK_SET);
-    std::fwrite(&numBlocks, 4, 1, f);
+    std::fseek(f, static_cast<long>(at), SEEK_SET);
+    std::fwrite(&value, 4, 1, f);
     std::fclose(f);
+  };
+  patch(10 * kBlock + 4 + 3 * 4 + 3 * 4 + 2 * 4, 500);  // stream 2's last block
+  {
     MsfFile file;
-    EXPECT_EQ(file.Open(path), E_PDB_FORMAT) << numBlocks;
+    ASSERT_EQ(file.Open(path), S_OK);
+    EXPECT_EQ(file.Claim({1}), S_OK);
+    EXPECT_EQ(file.Claim({2}), E_PDB_FORMAT);
   }
+  patch(offsetof(llvm::msf::SuperBlock, NumBlocks), 1000);
+  MsfFile file;
+  EXPECT_EQ(file.Open(path), E_PDB_FORMAT);
 }
 
 }  // namespace
