@@ -34,10 +34,8 @@ constexpr std::uint32_t kInfoHeaderBytes = 28;  // version, signature, age, GUID
 constexpr std::uint32_t kProcEndOffset = 4;
 
 // Threads are a help, not a need: past this many the modules are too few
-// and small for more to pay, and a thread costs more to start than a
-// small file takes to read.
+// and small for more to pay.
 constexpr unsigned kMaxThreads = 16;
-constexpr std::uint64_t kBytesPerThread = 4u << 20;
 
 bool IsKnownInfoVersion(std::uint32_t version) {
   switch (version) {
@@ -116,7 +114,7 @@ HRESULT PdbImage::Read(MsfFile& file, const LoadOptions& options) {
 
   unsigned threads = options.threads ? options.threads : std::thread::hardware_concurrency();
   threads = std::clamp(threads, 1u, kMaxThreads);
-  if (const HRESULT hr = ReadModules(file, threads); Failed(hr)) return hr;
+  if (const HRESULT hr = ReadModules(file, threads, options.bytesPerThread); Failed(hr)) return hr;
   lineTables_.resize(modules_.size());
   return S_OK;
 }
@@ -218,7 +216,7 @@ HRESULT PdbImage::ReadModulesAndSections(MsfFile& file) {
   return S_OK;
 }
 
-HRESULT PdbImage::ReadModules(MsfFile& file, unsigned threads) {
+HRESULT PdbImage::ReadModules(MsfFile& file, unsigned threads, std::uint64_t bytesPerThread) {
   // What to read of each module: its symbol records and line information,
   // no further than the stream goes. A stream that an earlier module (or
   // any other reader) already claimed is not read or walked again.
@@ -270,7 +268,8 @@ HRESULT PdbImage::ReadModules(MsfFile& file, unsigned threads) {
   };
   std::vector<std::thread> helpers;
   threads = static_cast<unsigned>(std::min<std::uint64_t>(
-      threads, std::max<std::uint64_t>(1, std::min<std::uint64_t>(modules_.size(), total / kBytesPerThread))));
+      threads, std::max<std::uint64_t>(1, std::min<std::uint64_t>(modules_.size(),
+                                                                   total / std::max<std::uint64_t>(1, bytesPerThread)))));
   for (unsigned t = 1; t < threads; ++t) {
     try {
       helpers.emplace_back(work);

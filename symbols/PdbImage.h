@@ -43,6 +43,9 @@ class PdbImage : public std::enable_shared_from_this<PdbImage> {
   struct LoadOptions {
     // Threads that read and walk the modules; 0 means one per core.
     unsigned threads = 0;
+    // Module bytes each thread should have to read at least: a thread
+    // costs more to start than a small file takes to load.
+    std::uint64_t bytesPerThread = std::uint64_t{4} << 20;
   };
   // The options Load uses when given none; the benchmarks change them.
   static LoadOptions& DefaultLoadOptions();
@@ -112,7 +115,7 @@ class PdbImage : public std::enable_shared_from_this<PdbImage> {
   HRESULT Read(MsfFile& file, const LoadOptions& options);
   HRESULT ReadInfo(MsfFile& file);
   HRESULT ReadModulesAndSections(MsfFile& file);
-  HRESULT ReadModules(MsfFile& file, unsigned threads);
+  HRESULT ReadModules(MsfFile& file, unsigned threads, std::uint64_t bytesPerThread);
   // Reads one whole stream into *bytes, once: a stream that was already
   // read, or does not exist, gives S_FALSE and no bytes. Every stream the
   // image keeps is claimed from the file, here or in ReadModules, and a
