@@ -2,9 +2,17 @@
 """Prints the benchmark figures of each PDB against the targets.
 
     report.py RESULTS.json MEMORY.jsonl
+
+A file whose name starts with "sparse-" is a huge file made of the fixture
+"sample-x64" and holes: its open is compared with the fixture's open, and
+it has no floor (reading 4.5 GiB of holes measures nothing of ours). The
+fixture itself is shown without targets.
 """
 import json
 import sys
+
+FIXTURE = "sample-x64"
+MiB = 2**20
 
 
 def main():
@@ -12,64 +20,103 @@ def main():
     memory = [json.loads(line) for line in open(sys.argv[2]) if line.strip()]
 
     times = {}  # (benchmark, pdb) -> real time in ms
+    threads = {}  # pdb -> the thread count of "all cores"
     scale = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}
     for r in results:
         name, pdb = r["name"].split("/")[:2]
         times[(name, pdb)] = r["real_time"] * scale[r["time_unit"]]
-    pdbs = sorted({pdb for _, pdb in times}, key=lambda p: times.get(("floor", p), 0))
+        if name == "open_and_list_all":
+            threads[pdb] = int(r.get("threads", 0))
+    pdbs = sorted({pdb for _, pdb in times},
+                  key=lambda p: (p.startswith("sparse-"), times.get(("floor", p), 0)))
+
+    def t(key, p):
+        return times[(key, p)]
+
+    def ms(x):
+        return f"{x:.3f} ms" if x < 1 else f"{x:.1f} ms"
+
+    def vs_floor(key):
+        def show(p):
+            if ("floor", p) in times:
+                return f"{ms(t(key, p))} = {t(key, p) / t('floor', p):.2f} x floor"
+            if (key, FIXTURE) in times:
+                return f"{ms(t(key, p))}, fixture {ms(t(key, FIXTURE))}"
+            return ms(t(key, p))
+
+        def ok(p):
+            if p == FIXTURE:
+                return None  # a 90 KB file: a few system calls, no target
+            if ("floor", p) in times:
+                return t(key, p) <= 0.6 * t("floor", p)
+            if (key, FIXTURE) in times:
+                # About the time the fixture takes: within a millisecond.
+                return t(key, p) <= t(key, FIXTURE) + 1.0
+            return None
+
+        return show, ok
 
     rows = [
-        ("floor", "read the file into fresh memory", lambda p: f"{times[('floor', p)]:.1f} ms", None),
-        ("open_and_list_all", "open + list every function",
-         lambda p: f"{times[('open_and_list_all', p)]:.1f} ms = "
-                   f"{times[('open_and_list_all', p)] / times[('floor', p)]:.2f} x floor",
-         lambda p: times[("open_and_list_all", p)] <= 2.0 * times[("floor", p)]),
-        ("search_name_hit", "case-insensitive name search, hit",
-         lambda p: f"{times[('search_name_hit', p)] * 1000:.2f} us",
-         lambda p: times[("search_name_hit", p)] <= 2.0),
-        ("search_name_miss", "case-insensitive name search, miss",
-         lambda p: f"{times[('search_name_miss', p)] * 1000:.2f} us",
-         lambda p: times[("search_name_miss", p)] <= 2.0),
-        ("lookup_va", "address lookup, per query",
-         lambda p: f"{times[('lookup_va', p)] * 1e6:.0f} ns",
-         lambda p: times[("lookup_va", p)] * 1e6 <= 200),
-        ("page_first", "show a page of 45 rows, first time",
-         lambda p: f"{times[('page_first', p)]:.2f} ms", lambda p: times[("page_first", p)] <= 5.0),
-        ("page_again", "show the same page again",
-         lambda p: f"{times[('page_again', p)]:.3f} ms", lambda p: times[("page_again", p)] <= 0.5),
-        ("rebuild_all", "rebuild the list for every function (Qt)",
-         lambda p: f"{times[('rebuild_all', p)]:.1f} ms", lambda p: times[("rebuild_all", p)] <= 100.0),
+        ("floor", lambda p: ms(t("floor", p)), None),
+        ("open_and_list_all_1t", *vs_floor("open_and_list_all_1t")),
+        ("open_and_list_all", *vs_floor("open_and_list_all")),
+        ("search_name_hit", lambda p: f"{t('search_name_hit', p) * 1000:.2f} us",
+         lambda p: t("search_name_hit", p) <= 2.0),
+        ("search_name_miss", lambda p: f"{t('search_name_miss', p) * 1000:.2f} us",
+         lambda p: t("search_name_miss", p) <= 2.0),
+        ("lookup_va", lambda p: f"{t('lookup_va', p) * 1e6:.0f} ns",
+         lambda p: t("lookup_va", p) * 1e6 <= 200),
+        ("page_first", lambda p: f"{t('page_first', p):.2f} ms", lambda p: t("page_first", p) <= 5.0),
+        ("page_again", lambda p: f"{t('page_again', p):.3f} ms", lambda p: t("page_again", p) <= 0.5),
+        ("rebuild_all", lambda p: f"{t('rebuild_all', p):.1f} ms", lambda p: t("rebuild_all", p) <= 100.0),
     ]
+    cores = max(threads.values(), default=0)
     targets = {
-        "open_and_list_all": "<= 2.0 x floor", "search_name_hit": "<= 2 ms",
-        "search_name_miss": "<= 2 ms", "lookup_va": "<= 200 ns", "page_first": "<= 5 ms",
-        "page_again": "<= 0.5 ms", "rebuild_all": "<= 100 ms",
+        "open_and_list_all_1t": "<= 0.6 x floor", "open_and_list_all": "<= 0.6 x floor",
+        "search_name_hit": "<= 2 ms", "search_name_miss": "<= 2 ms", "lookup_va": "<= 200 ns",
+        "page_first": "<= 5 ms", "page_again": "<= 0.5 ms", "rebuild_all": "<= 100 ms",
     }
 
-    width = 28
-    print(f"{'benchmark':<20} {'target':<16} " + " ".join(f"{p:<{width}}" for p in pdbs))
+    width = 36
+    print("open_and_list_all_1t: the loader on 1 thread; open_and_list_all: on all "
+          f"{cores} cores. A sparse file's open is held against the fixture's "
+          "(target: within 1 ms of it).")
+    print(f"{'benchmark':<21} {'target':<15} " + " ".join(f"{p:<{width}}" for p in pdbs))
     print("-" * (38 + (width + 1) * len(pdbs)))
-    for key, _, show, ok in rows:
+    for key, show, ok in rows:
         cells = []
         for p in pdbs:
             if (key, p) not in times:
                 cells.append(f"{'-':<{width}}")
                 continue
-            mark = "" if ok is None else (" ok" if ok(p) else " MISSED")
+            verdict = None if ok is None else ok(p)
+            mark = "" if verdict is None else (" ok" if verdict else " MISSED")
             cells.append(f"{show(p) + mark:<{width}}")
-        print(f"{key:<20} {targets.get(key, ''):<16} " + " ".join(cells))
+        print(f"{key:<21} {targets.get(key, ''):<15} " + " ".join(cells))
 
     for m in memory:
         n = m["functions"]
-        budget = m["file_bytes"] + 64 * n + 80 * 2**20
+        peak = m["peak_rss_bytes"]
+        threads_text = "all cores" if m["threads"] == 0 else f"{m['threads']} thread(s)"
         print()
-        print(f"memory, {n} functions in a {m['file_bytes'] / 2**20:.0f} MiB file:")
-        print(f"  peak resident after open + list all: {m['peak_rss_bytes'] / 2**20:.0f} MiB "
-              f"(budget file + 64 B/function + 80 MiB = {budget / 2**20:.0f} MiB)"
-              + (" ok" if m["peak_rss_bytes"] <= budget else " MISSED"))
-        print(f"  of which before anything was opened: {m['baseline_rss_bytes'] / 2**20:.0f} MiB")
-        print(f"  heap per result reference: {m['reference_bytes']:.1f} B (target <= 24 B)"
-              + (" ok" if m["reference_bytes"] <= 24 else " MISSED"))
+        print(f"memory, {m['name']}: {n} functions in a {m['file_bytes'] / MiB:.0f} MiB file, "
+              f"loader on {threads_text}:")
+        if m["name"].startswith("sparse-"):
+            budget = 100 * MiB
+            text = "target < 100 MiB"
+        else:
+            budget = m["stream_bytes"] + 48 * n + 24 * MiB
+            text = (f"budget streams read {m['stream_bytes'] / MiB:.1f} MiB + 48 B/function "
+                    f"+ 24 MiB = {budget / MiB:.1f} MiB")
+        print(f"  peak resident after open + list all: {peak / MiB:.1f} MiB ({text})"
+              + (" ok" if peak <= budget else " MISSED"))
+        print(f"  of which before anything was opened: {m['baseline_rss_bytes'] / MiB:.1f} MiB")
+        if n >= 1000:
+            # The list is one array of 16-byte references; the allocator
+            # rounds it to whole pages, which shows in the second decimal.
+            per = m["reference_bytes"]
+            print(f"  heap per result reference: {per:.2f} B (target <= 16 B)"
+                  + (" ok" if round(per, 1) <= 16 else " MISSED"))
 
 
 if __name__ == "__main__":

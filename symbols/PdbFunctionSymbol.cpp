@@ -1,11 +1,71 @@
 #include "PdbFunctionSymbol.h"
 
+#include <cstring>
+
 #include "PdbEnumSymbols.h"
 #include "PdbImage.h"
 #include "SymTag.h"
 #include "Utf8.h"
+#include "llvm/DebugInfo/CodeView/CodeView.h"
+#include "llvm/Support/Endian.h"
 
 namespace sorvanta {
+
+namespace {
+
+namespace cv = llvm::codeview;
+using llvm::support::endian::read16le;
+using llvm::support::endian::read32le;
+
+// Offsets inside a procedure record's body.
+constexpr std::uint32_t kCodeSizeOffset = 12;
+constexpr std::uint32_t kCodeOffsetOffset = 28;
+constexpr std::uint32_t kSegmentOffset = 32;
+constexpr std::uint32_t kNameOffset = 35;         // after the flags byte
+constexpr std::uint32_t kManagedNameOffset = 37;  // a return register comes first
+
+}  // namespace
+
+std::uint32_t PdbFunctionSymbol::NameOffset(std::uint16_t kind) {
+  switch (kind) {
+    case cv::S_GPROC32:
+    case cv::S_LPROC32:
+    case cv::S_GPROC32_ID:
+    case cv::S_LPROC32_ID:
+    case cv::S_LPROC32_DPC:
+    case cv::S_LPROC32_DPC_ID:
+      return kNameOffset;
+    case cv::S_GMANPROC:
+    case cv::S_LMANPROC:
+      return kManagedNameOffset;
+    default:
+      return 0;
+  }
+}
+
+// The image accepted the record only if it is framed inside the module's
+// bytes and its body reaches past the name's start, so every field read
+// below lies inside the record.
+const std::uint8_t* PdbFunctionSymbol::Body() const {
+  return image_->ModuleSymbols(module_) + record_ + 4;
+}
+
+const char* PdbFunctionSymbol::name() const {
+  const std::uint8_t* body = Body();
+  return reinterpret_cast<const char*>(body + NameOffset(read16le(body - 2)));
+}
+
+std::uint16_t PdbFunctionSymbol::nameLength() const {
+  const std::uint8_t* body = Body();
+  const std::uint32_t bodySize = read16le(body - 4) - 2u;
+  const std::uint32_t nameOffset = NameOffset(read16le(body - 2));
+  return static_cast<std::uint16_t>(
+      strnlen(reinterpret_cast<const char*>(body + nameOffset), bodySize - nameOffset));
+}
+
+std::uint16_t PdbFunctionSymbol::segment() const { return read16le(Body() + kSegmentOffset); }
+std::uint32_t PdbFunctionSymbol::codeOffset() const { return read32le(Body() + kCodeOffsetOffset); }
+std::uint32_t PdbFunctionSymbol::codeSize() const { return read32le(Body() + kCodeSizeOffset); }
 
 HRESULT PdbFunctionSymbol::findChildren(std::uint32_t, const std::wstring*, std::uint32_t,
                                         DiaRef<IDiaEnumSymbols>* result) {
@@ -18,7 +78,7 @@ HRESULT PdbFunctionSymbol::findChildren(std::uint32_t, const std::wstring*, std:
 
 HRESULT PdbFunctionSymbol::get_name(std::wstring* name) {
   if (!name) return E_POINTER;
-  *name = Utf8ToWide(name_, nameLength_);
+  *name = Utf8ToWide(this->name(), nameLength());
   return S_OK;
 }
 
@@ -38,7 +98,7 @@ HRESULT PdbFunctionSymbol::get_virtualAddress(std::uint64_t* virtualAddress) {
 
 HRESULT PdbFunctionSymbol::get_length(std::uint64_t* length) {
   if (!length) return E_POINTER;
-  *length = codeSize_;
+  *length = codeSize();
   return S_OK;
 }
 

@@ -1,28 +1,25 @@
 #include "PdbImage.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cstddef>
 #include <cstring>
+#include <system_error>
+#include <thread>
 
-#include "FileBytes.h"
-#include "MsfCheck.h"
-#include "MsfStream.h"
+#include "MsfFile.h"
 #include "Utf8.h"
-#include "llvm/DebugInfo/CodeView/CodeView.h"
 #include "llvm/DebugInfo/PDB/Native/DbiModuleDescriptor.h"
-#include "llvm/DebugInfo/PDB/Native/DbiStream.h"
-#include "llvm/DebugInfo/PDB/Native/PDBFile.h"
 #include "llvm/DebugInfo/PDB/Native/PDBStringTable.h"
 #include "llvm/DebugInfo/PDB/Native/RawConstants.h"
+#include "llvm/DebugInfo/PDB/Native/RawTypes.h"
 #include "llvm/Object/COFF.h"
-#include "llvm/Support/Allocator.h"
 #include "llvm/Support/BinaryByteStream.h"
 #include "llvm/Support/BinaryStreamArray.h"
 #include "llvm/Support/BinaryStreamReader.h"
-#include "llvm/Support/MemoryBuffer.h"
 
 namespace sorvanta {
 
-namespace cv = llvm::codeview;
 namespace pdb = llvm::pdb;
 using llvm::support::endian::read16le;
 using llvm::support::endian::read32le;
@@ -31,34 +28,14 @@ namespace {
 
 constexpr std::uint32_t kInfoStream = 1;
 constexpr std::uint32_t kDbiStream = 3;
-constexpr std::uint32_t kDeletedStreamSize = UINT32_MAX;
+constexpr std::uint32_t kInfoHeaderBytes = 28;  // version, signature, age, GUID
 
-// Offsets inside a procedure record, counted from the first byte after the
-// record's length and kind.
+// Offset of the scope end inside a procedure record's body.
 constexpr std::uint32_t kProcEndOffset = 4;
-constexpr std::uint32_t kProcCodeSizeOffset = 12;
-constexpr std::uint32_t kProcCodeOffsetOffset = 28;
-constexpr std::uint32_t kProcSegmentOffset = 32;
-constexpr std::uint32_t kProcNameOffset = 35;         // after the flags byte
-constexpr std::uint32_t kManagedProcNameOffset = 37;  // a return register comes first
 
-// Which records are functions, and where their name starts.
-std::uint32_t ProcNameOffset(std::uint16_t kind) {
-  switch (kind) {
-    case cv::S_GPROC32:
-    case cv::S_LPROC32:
-    case cv::S_GPROC32_ID:
-    case cv::S_LPROC32_ID:
-    case cv::S_LPROC32_DPC:
-    case cv::S_LPROC32_DPC_ID:
-      return kProcNameOffset;
-    case cv::S_GMANPROC:
-    case cv::S_LMANPROC:
-      return kManagedProcNameOffset;
-    default:
-      return 0;
-  }
-}
+// Threads are a help, not a need: past this many the modules are too few
+// and small for more to pay.
+constexpr unsigned kMaxThreads = 16;
 
 bool IsKnownInfoVersion(std::uint32_t version) {
   switch (version) {
@@ -93,22 +70,32 @@ HRESULT FormatError(llvm::Error error) {
 
 }  // namespace
 
-PdbImage::PdbImage(Token)
-    : allocator_(std::make_unique<llvm::BumpPtrAllocator>()), globalScope_(this) {}
+PdbImage::PdbImage(Token) : globalScope_(this) {}
 
 PdbImage::~PdbImage() = default;
 
+PdbImage::LoadOptions& PdbImage::DefaultLoadOptions() {
+  static LoadOptions options;
+  return options;
+}
+
 HRESULT PdbImage::Load(const std::wstring& path, std::shared_ptr<PdbImage>* image) {
+  return Load(path, DefaultLoadOptions(), image);
+}
+
+HRESULT PdbImage::Load(const std::wstring& path, const LoadOptions& options,
+                       std::shared_ptr<PdbImage>* image) {
   image->reset();
   try {
-    std::unique_ptr<llvm::MemoryBuffer> bytes;
-    const HRESULT read = ReadFileBytes(WideToUtf8(path), &bytes);
-    if (Failed(read)) return read;
+    // The file stays open only while it is read.
+    MsfFile file;
+    const HRESULT opened = file.Open(WideToUtf8(path));
+    if (Failed(opened)) return opened;
 
     auto loaded = std::make_shared<PdbImage>(Token{});
     loaded->fileStem_ = FileStem(path);
-    const HRESULT parsed = loaded->Parse(std::move(bytes));
-    if (Failed(parsed)) return parsed;
+    const HRESULT read = loaded->Read(file, options);
+    if (Failed(read)) return read;
     *image = std::move(loaded);
     return S_OK;
   } catch (const std::bad_alloc&) {
@@ -116,54 +103,96 @@ HRESULT PdbImage::Load(const std::wstring& path, std::shared_ptr<PdbImage>* imag
   }
 }
 
-HRESULT PdbImage::Parse(std::unique_ptr<llvm::MemoryBuffer> bytes) {
-  bytes_ = reinterpret_cast<const std::uint8_t*>(bytes->getBufferStart());
-  size_ = bytes->getBufferSize();
-  if (!CheckMsfLayout(bytes_, size_)) return E_PDB_FORMAT;
+HRESULT PdbImage::Read(MsfFile& file, const LoadOptions& options) {
+  if (const HRESULT hr = ReadInfo(file); Failed(hr)) return hr;
+  if (const HRESULT hr = ReadModulesAndSections(file); Failed(hr)) return hr;
 
-  const std::string name = bytes->getBufferIdentifier().str();
-  auto stream = std::make_unique<llvm::MemoryBufferByteStream>(std::move(bytes), llvm::support::little);
-  file_ = std::make_unique<pdb::PDBFile>(name, std::move(stream), *allocator_);
-  if (llvm::Error error = file_->parseFileHeaders()) return FormatError(std::move(error));
-  if (llvm::Error error = file_->parseStreamData()) return FormatError(std::move(error));
-  blockSize_ = file_->getBlockSize();
+  // The string table names the source files of the line information.
+  if (const std::optional<std::uint32_t> names = FindNamesStream(file.streamCount())) {
+    if (const HRESULT hr = ReadWholeStream(file, *names, &namesBytes_); Failed(hr)) return hr;
+  }
 
-  // A PDB always has its info stream; an MSF file without a known one is
-  // some other kind of file.
-  if (file_->getNumStreams() <= kInfoStream) return E_PDB_FORMAT;
-  const std::uint32_t infoSize = file_->getStreamByteSize(kInfoStream);
-  if (infoSize == kDeletedStreamSize || infoSize < 28) return E_PDB_FORMAT;
-  MsfStream info(bytes_, blockSize_, file_->getStreamBlockList(kInfoStream), infoSize);
-  std::uint32_t version = 0;
-  if (!info.ReadU32(0, &version) || !IsKnownInfoVersion(version)) return E_PDB_FORMAT;
-
-  const HRESULT layout = ReadModulesAndSections();
-  if (Failed(layout)) return layout;
-
-  std::vector<std::uint32_t> hashes;
-  for (std::uint32_t m = 0; m < modules_.size(); ++m) ScanModule(m, &hashes);
-  BuildIndexes(hashes);
+  unsigned threads = options.threads ? options.threads : std::thread::hardware_concurrency();
+  threads = std::clamp(threads, 1u, kMaxThreads);
+  if (const HRESULT hr = ReadModules(file, threads, options.bytesPerThread); Failed(hr)) return hr;
   lineTables_.resize(modules_.size());
   return S_OK;
 }
 
-HRESULT PdbImage::ReadModulesAndSections() {
+HRESULT PdbImage::ReadWholeStream(MsfFile& file, std::uint32_t stream,
+                                  std::vector<std::uint8_t>* bytes) {
+  bytes->clear();
+  if (stream >= file.streamCount() || file.claimed(stream)) return S_FALSE;
+  if (const HRESULT hr = file.Claim({stream}); Failed(hr)) return hr;
+  // The stream's blocks are its own blocks of the file, so its size is
+  // bounded by the file's.
+  bytes->resize(file.StreamSize(stream));
+  return file.Read(stream, 0, bytes->size(), bytes->data());
+}
+
+HRESULT PdbImage::ReadInfo(MsfFile& file) {
+  // A PDB always has its info stream; an MSF file without a known one is
+  // some other kind of file.
+  if (file.streamCount() <= kInfoStream || file.StreamSize(kInfoStream) < kInfoHeaderBytes) {
+    return E_PDB_FORMAT;
+  }
+  if (const HRESULT hr = ReadWholeStream(file, kInfoStream, &infoBytes_); Failed(hr)) return hr;
+  return IsKnownInfoVersion(read32le(infoBytes_.data())) ? S_OK : E_PDB_FORMAT;
+}
+
+HRESULT PdbImage::ReadModulesAndSections(MsfFile& file) {
   // A PDB without module information (a compiler's type-only PDB) is valid
   // and simply holds no functions.
-  if (file_->getNumStreams() <= kDbiStream) return S_OK;
-  const std::uint32_t dbiSize = file_->getStreamByteSize(kDbiStream);
-  if (dbiSize == 0 || dbiSize == kDeletedStreamSize) return S_OK;
+  if (file.streamCount() <= kDbiStream || file.StreamSize(kDbiStream) == 0) return S_OK;
+  if (const HRESULT hr = ReadWholeStream(file, kDbiStream, &dbiBytes_); Failed(hr)) return hr;
 
-  llvm::Expected<pdb::DbiStream&> dbi = file_->getPDBDbiStream();
-  if (!dbi) return FormatError(dbi.takeError());
+  // The header: its signature and version, and the sizes of the substreams
+  // that follow it, which must add up to the stream.
+  using Header = pdb::DbiStreamHeader;
+  if (dbiBytes_.size() < sizeof(Header)) return E_PDB_FORMAT;
+  const std::uint8_t* const h = dbiBytes_.data();
+  if (read32le(h + offsetof(Header, VersionSignature)) != UINT32_MAX) return E_PDB_FORMAT;
+  if (read32le(h + offsetof(Header, VersionHeader)) < pdb::PdbDbiV70) return E_PDB_FORMAT;
+  const std::uint32_t moduleBytes = read32le(h + offsetof(Header, ModiSubstreamSize));
+  const std::uint32_t substreams[] = {
+      moduleBytes,
+      read32le(h + offsetof(Header, SecContrSubstreamSize)),
+      read32le(h + offsetof(Header, SectionMapSize)),
+      read32le(h + offsetof(Header, FileInfoSize)),
+      read32le(h + offsetof(Header, TypeServerSize)),
+      read32le(h + offsetof(Header, OptionalDbgHdrSize)),
+      read32le(h + offsetof(Header, ECSubstreamSize)),
+  };
+  std::uint64_t total = sizeof(Header);
+  for (std::uint32_t size : substreams) total += size;
+  if (total != dbiBytes_.size()) return E_PDB_FORMAT;
+  for (int i = 0; i < 5; ++i) {
+    if (substreams[i] % 4 != 0) return E_PDB_FORMAT;  // these are always aligned
+  }
 
-  for (const llvm::object::coff_section& section : dbi->getSectionHeaders()) {
-    sectionAddresses_.push_back(section.VirtualAddress);
+  // The optional debug header, the last substream: stream numbers, one of
+  // them the section headers'.
+  const std::uint64_t debugHeaderStart = total - substreams[5];
+  const std::uint32_t debugStreams = substreams[5] / 2;
+  const auto sectionSlot = static_cast<std::uint32_t>(pdb::DbgHeaderType::SectionHdr);
+  if (sectionSlot < debugStreams) {
+    const std::uint32_t stream = read16le(h + debugHeaderStart + 2 * sectionSlot);
+    if (stream != pdb::kInvalidStreamIndex) {
+      if (stream >= file.streamCount()) return E_PDB_FORMAT;
+      if (const HRESULT hr = ReadWholeStream(file, stream, &sectionHeaderBytes_); Failed(hr)) return hr;
+      if (sectionHeaderBytes_.size() % sizeof(llvm::object::coff_section) != 0) return E_PDB_FORMAT;
+      for (std::size_t at = 0; at < sectionHeaderBytes_.size(); at += sizeof(llvm::object::coff_section)) {
+        sectionAddresses_.push_back(read32le(sectionHeaderBytes_.data() + at +
+                                             offsetof(llvm::object::coff_section, VirtualAddress)));
+      }
+    }
   }
 
   // The module descriptors, read straight from their substream: the module
   // count in the file-info substream is not to be trusted.
-  llvm::BinaryStreamReader reader(dbi->getModiSubstreamData().StreamData);
+  llvm::BinaryByteStream descriptorBytes(
+      llvm::ArrayRef<std::uint8_t>(h + sizeof(Header), moduleBytes), llvm::support::little);
+  llvm::BinaryStreamReader reader(descriptorBytes);
   llvm::VarStreamArray<pdb::DbiModuleDescriptor> descriptors;
   if (llvm::Error error = reader.readArray(descriptors, reader.bytesRemaining())) {
     return FormatError(std::move(error));
@@ -175,7 +204,7 @@ HRESULT PdbImage::ReadModulesAndSections() {
     module.name = descriptor.getModuleName().str();
     module.isLinker = module.name == "* Linker *";
     const std::uint32_t stream = descriptor.getModuleStreamIndex();
-    if (stream != pdb::kInvalidStreamIndex && stream < file_->getNumStreams()) {
+    if (stream != pdb::kInvalidStreamIndex && stream < file.streamCount()) {
       module.stream = stream;
     }
     module.symbolBytes = descriptor.getSymbolDebugInfoByteSize();
@@ -187,61 +216,134 @@ HRESULT PdbImage::ReadModulesAndSections() {
   return S_OK;
 }
 
-void PdbImage::ScanModule(std::uint32_t moduleIndex, std::vector<std::uint32_t>* hashes) {
-  const Module& module = modules_[moduleIndex];
-  if (module.stream == UINT32_MAX) return;
-  std::uint32_t streamSize = file_->getStreamByteSize(module.stream);
-  if (streamSize == kDeletedStreamSize) streamSize = 0;
-  const MsfStream stream(bytes_, blockSize_, file_->getStreamBlockList(module.stream), streamSize);
-  const std::uint32_t end = std::min(module.symbolBytes, stream.length());
-  const std::uint8_t* const fileEnd = bytes_ + size_;
+HRESULT PdbImage::ReadModules(MsfFile& file, unsigned threads, std::uint64_t bytesPerThread) {
+  // What to read of each module: its symbol records and line information,
+  // no further than the stream goes. A stream that an earlier module (or
+  // any other reader) already claimed is not read or walked again.
+  std::vector<std::uint32_t> streams;
+  std::vector<bool> taken(file.streamCount());
+  std::uint64_t total = 0;
+  for (Module& module : modules_) {
+    if (module.stream == UINT32_MAX) continue;
+    const std::uint64_t wanted = static_cast<std::uint64_t>(module.symbolBytes) + module.c11Bytes +
+                                 module.c13Bytes;
+    const std::uint32_t size = static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(wanted, file.StreamSize(module.stream)));
+    if (size == 0) continue;
+    if (file.claimed(module.stream) || taken[module.stream]) {
+      module.stream = UINT32_MAX;
+      continue;
+    }
+    taken[module.stream] = true;
+    streams.push_back(module.stream);
+    module.bytesOffset = total;
+    module.bytesRead = size;
+    total += size;
+  }
+  if (const HRESULT hr = file.Claim(streams); Failed(hr)) return hr;
+  if (!moduleBytes_.Allocate(total)) return E_OUTOFMEMORY;
 
-  std::vector<std::uint8_t> scratch;
+  // Workers take the next module, read it and walk it; with one thread
+  // reading overlaps walking. Each module's functions are kept apart and
+  // joined in module order below, so the order never depends on timing.
+  std::vector<std::vector<std::uint32_t>> records(modules_.size());
+  std::atomic<std::size_t> next{0};
+  std::atomic<HRESULT> failure{S_OK};
+  auto work = [&] {
+    try {
+      for (std::size_t m; (m = next.fetch_add(1)) < modules_.size() && failure.load() == S_OK;) {
+        const Module& module = modules_[m];
+        if (module.bytesRead == 0) continue;
+        const HRESULT hr = file.Read(module.stream, 0, module.bytesRead,
+                                     moduleBytes_.data() + module.bytesOffset);
+        if (Failed(hr)) {
+          failure = hr;
+          return;
+        }
+        ScanModule(static_cast<std::uint32_t>(m), &records[m]);
+      }
+    } catch (const std::bad_alloc&) {
+      failure = E_OUTOFMEMORY;
+    }
+  };
+  std::vector<std::thread> helpers;
+  threads = static_cast<unsigned>(std::min<std::uint64_t>(
+      threads, std::max<std::uint64_t>(1, std::min<std::uint64_t>(modules_.size(),
+                                                                   total / std::max<std::uint64_t>(1, bytesPerThread)))));
+  for (unsigned t = 1; t < threads; ++t) {
+    try {
+      helpers.emplace_back(work);
+    } catch (const std::system_error&) {
+      break;  // fewer threads do the same work
+    } catch (const std::bad_alloc&) {
+      break;
+    }
+  }
+  work();
+  for (std::thread& helper : helpers) helper.join();
+  if (Failed(failure.load())) return failure.load();
+
+  std::size_t count = 0;
+  for (const auto& r : records) count += r.size();
+  functions_.reserve(count);
+  for (std::uint32_t m = 0; m < records.size(); ++m) {
+    for (std::uint32_t record : records[m]) functions_.emplace_back(this, m, record);
+    std::vector<std::uint32_t>().swap(records[m]);
+  }
+  return S_OK;
+}
+
+void PdbImage::ScanModule(std::uint32_t moduleIndex, std::vector<std::uint32_t>* records) const {
+  const Module& module = modules_[moduleIndex];
+  const std::uint8_t* const bytes = ModuleSymbols(moduleIndex);
+  const std::uint32_t end = std::min(module.symbolBytes, module.bytesRead);
+
   std::uint32_t offset = sizeof(std::uint32_t);  // after the CodeView signature
   while (end >= 4 && offset <= end - 4) {
-    const std::uint8_t* header = stream.View(offset, 4, &scratch);
-    const std::uint16_t length = read16le(header);
-    const std::uint16_t kind = read16le(header + 2);
+    const std::uint16_t length = read16le(bytes + offset);
+    const std::uint16_t kind = read16le(bytes + offset + 2);
     if (length < 2 || length > end - offset - 2) break;  // damaged: the rest cannot be framed
     std::uint32_t next = offset + 2 + length;
 
-    const std::uint32_t nameOffset = ProcNameOffset(kind);
+    const std::uint32_t nameOffset = PdbFunctionSymbol::NameOffset(kind);
     const std::uint32_t bodySize = length - 2u;
     if (nameOffset != 0 && bodySize >= nameOffset) {
-      const std::uint8_t* body = stream.View(offset + 4, bodySize, &scratch);
-      const char* name = reinterpret_cast<const char*>(body + nameOffset);
-      const std::size_t maxName = bodySize - nameOffset;
-      const auto nameLength = static_cast<std::uint16_t>(strnlen(name, maxName));
-      // Names inside the file's bytes are used in place; a record that was
-      // pieced together from two blocks has its name copied to the arena.
-      if (body < bytes_ || body >= fileEnd) {
-        char* copy = allocator_->Allocate<char>(nameLength ? nameLength : 1);
-        std::memcpy(copy, name, nameLength);
-        name = copy;
-      }
-      functions_.emplace_back(this, name, nameLength, read16le(body + kProcSegmentOffset),
-                              read32le(body + kProcCodeOffsetOffset),
-                              read32le(body + kProcCodeSizeOffset), moduleIndex);
-      hashes->push_back(FoldedHashUtf8(name, nameLength));
-
+      records->push_back(offset);
       // Skip the procedure's own records (locals, blocks, nested procedures,
       // inline sites) by going straight to its end record. A scope end that
       // does not lie ahead is ignored, so the walk always moves forward.
-      const std::uint32_t scopeEnd = read32le(body + kProcEndOffset);
+      const std::uint32_t scopeEnd = read32le(bytes + offset + 4 + kProcEndOffset);
       if (scopeEnd >= next && scopeEnd < end) next = scopeEnd;
     }
     offset = next;
   }
 }
 
-void PdbImage::BuildIndexes(const std::vector<std::uint32_t>& hashes) {
-  nameIndex_.Build(hashes);
-  std::vector<FunctionAddressIndex::Entry> entries;
-  entries.reserve(functions_.size());
-  for (std::uint32_t i = 0; i < functions_.size(); ++i) {
-    if (std::optional<std::uint32_t> rva = Rva(functions_[i])) entries.push_back({*rva, i});
+const FunctionNameIndex& PdbImage::NameIndex() const {
+  if (!nameIndexBuilt_) {
+    std::vector<std::uint32_t> hashes(functions_.size());
+    for (std::size_t i = 0; i < functions_.size(); ++i) {
+      hashes[i] = FoldedHashUtf8(functions_[i].name(), functions_[i].nameLength());
+    }
+    nameIndex_.Build(hashes);
+    nameIndexBuilt_ = true;
   }
-  addressIndex_.Build(std::move(entries));
+  return nameIndex_;
+}
+
+const FunctionAddressIndex& PdbImage::AddressIndex() const {
+  if (!addressIndexBuilt_) {
+    std::vector<FunctionAddressIndex::Entry> entries;
+    entries.reserve(functions_.size());
+    codeSizes_.resize(functions_.size());
+    for (std::uint32_t i = 0; i < functions_.size(); ++i) {
+      if (std::optional<std::uint32_t> rva = Rva(functions_[i])) entries.push_back({*rva, i});
+      codeSizes_[i] = functions_[i].codeSize();
+    }
+    addressIndex_.Build(std::move(entries));
+    addressIndexBuilt_ = true;
+  }
+  return addressIndex_;
 }
 
 SymbolRef PdbImage::FunctionRef(const std::shared_ptr<PdbImage>& image, std::uint32_t index) {
@@ -256,7 +358,7 @@ std::vector<std::uint32_t> PdbImage::FindByName(const std::wstring& name,
                                                 bool caseInsensitive) const {
   std::vector<std::uint32_t> found;
   const std::u32string folded = FoldWide(name);
-  nameIndex_.ForEachCandidate(FoldedHash(name), [&](std::uint32_t i) {
+  NameIndex().ForEachCandidate(FoldedHash(name), [&](std::uint32_t i) {
     const PdbFunctionSymbol& f = functions_[i];
     const bool match = caseInsensitive ? FoldedEqualsUtf8(f.name(), f.nameLength(), folded)
                                        : ExactEqualsUtf8(f.name(), f.nameLength(), name);
@@ -269,13 +371,16 @@ std::optional<std::uint32_t> PdbImage::FindByVirtualAddress(std::uint64_t va) co
   if (va < loadAddress_) return std::nullopt;
   const std::uint64_t rva = va - loadAddress_;
   if (rva > UINT32_MAX) return std::nullopt;
-  return addressIndex_.Find(static_cast<std::uint32_t>(rva),
-                            [this](std::uint32_t i) { return functions_[i].codeSize(); });
+  return AddressIndex().Find(static_cast<std::uint32_t>(rva),
+                            [this](std::uint32_t i) { return codeSizes_[i]; });
 }
 
 HRESULT PdbImage::SetLoadAddress(std::uint64_t loadAddress) {
-  if (addressIndex_.size() > 0 && addressIndex_.maxStart() > UINT64_MAX - loadAddress) {
-    return E_INVALIDARG;
+  try {
+    const FunctionAddressIndex& index = AddressIndex();
+    if (index.size() > 0 && index.maxStart() > UINT64_MAX - loadAddress) return E_INVALIDARG;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
   }
   loadAddress_ = loadAddress;
   return S_OK;
@@ -308,17 +413,10 @@ const ModuleLineTable* PdbImage::LinesFor(std::uint32_t moduleIndex) {
 
   const Module& module = modules_[moduleIndex];
   std::vector<std::uint8_t> c13;
-  if (module.stream != UINT32_MAX && module.c13Bytes > 0) {
-    std::uint32_t streamSize = file_->getStreamByteSize(module.stream);
-    if (streamSize == kDeletedStreamSize) streamSize = 0;
-    const MsfStream stream(bytes_, blockSize_, file_->getStreamBlockList(module.stream), streamSize);
-    const std::uint64_t start = static_cast<std::uint64_t>(module.symbolBytes) + module.c11Bytes;
-    if (start <= UINT32_MAX) {
-      std::vector<std::uint8_t> scratch;
-      if (const std::uint8_t* p = stream.View(static_cast<std::uint32_t>(start), module.c13Bytes, &scratch)) {
-        c13.assign(p, p + module.c13Bytes);
-      }
-    }
+  const std::uint64_t start = static_cast<std::uint64_t>(module.symbolBytes) + module.c11Bytes;
+  if (module.c13Bytes > 0 && start + module.c13Bytes <= module.bytesRead) {
+    const std::uint8_t* p = ModuleSymbols(moduleIndex) + start;
+    c13.assign(p, p + module.c13Bytes);
   }
   table = std::make_unique<ModuleLineTable>(c13.empty() ? ModuleLineTable()
                                                         : ModuleLineTable::Build(c13, Strings()));
@@ -329,15 +427,7 @@ const pdb::PDBStringTable* PdbImage::Strings() {
   if (stringsLoaded_) return strings_.get();
   stringsLoaded_ = true;
 
-  const std::optional<std::uint32_t> index = FindNamesStream();
-  if (!index) return nullptr;
-  const std::uint32_t size = file_->getStreamByteSize(*index);
-  if (size == kDeletedStreamSize) return nullptr;
-  const MsfStream stream(bytes_, blockSize_, file_->getStreamBlockList(*index), size);
-  std::vector<std::uint8_t> scratch;
-  const std::uint8_t* p = stream.View(0, stream.length(), &scratch);
-  if (!p) return nullptr;
-  namesBytes_.assign(p, p + stream.length());
+  if (namesBytes_.empty()) return nullptr;
   namesStream_ = std::make_unique<llvm::BinaryByteStream>(
       llvm::ArrayRef<std::uint8_t>(namesBytes_.data(), namesBytes_.size()), llvm::support::little);
   auto strings = std::make_unique<pdb::PDBStringTable>();
@@ -353,13 +443,9 @@ const pdb::PDBStringTable* PdbImage::Strings() {
 // The index of the "/names" stream, from the named-stream map of the info
 // stream. Parsed here with every offset checked, rather than by LLVM's
 // reader, which trusts the map's string offsets and capacity.
-std::optional<std::uint32_t> PdbImage::FindNamesStream() const {
-  const std::uint32_t size = file_->getStreamByteSize(kInfoStream);
-  const MsfStream stream(bytes_, blockSize_, file_->getStreamBlockList(kInfoStream), size);
-  std::vector<std::uint8_t> scratch;
-  const std::uint8_t* info = stream.View(0, stream.length(), &scratch);
-  if (!info) return std::nullopt;
-  const std::uint64_t length = stream.length();
+std::optional<std::uint32_t> PdbImage::FindNamesStream(std::uint32_t streamCount) const {
+  const std::uint8_t* const info = infoBytes_.data();
+  const std::uint64_t length = infoBytes_.size();
 
   std::uint64_t at = 28;  // version, signature, age, GUID
   auto readU32 = [&](std::uint32_t* value) {
@@ -399,7 +485,7 @@ std::optional<std::uint32_t> PdbImage::FindNamesStream() const {
     const std::size_t nameLength = strnlen(strings + key, available);
     if (nameLength == available) continue;  // not terminated inside the buffer
     if (nameLength == sizeof(kNames) - 1 && std::memcmp(strings + key, kNames, nameLength) == 0) {
-      if (value >= file_->getNumStreams()) return std::nullopt;
+      if (value >= streamCount) return std::nullopt;
       return value;
     }
    }
@@ -408,8 +494,13 @@ std::optional<std::uint32_t> PdbImage::FindNamesStream() const {
 }
 
 std::size_t PdbImage::IndexMemoryBytes() const {
-  return functions_.size() * sizeof(PdbFunctionSymbol) + nameIndex_.MemoryBytes() +
-         addressIndex_.MemoryBytes();
+  return functions_.capacity() * sizeof(PdbFunctionSymbol) + nameIndex_.MemoryBytes() +
+         addressIndex_.MemoryBytes() + codeSizes_.capacity() * sizeof(std::uint32_t);
+}
+
+std::size_t PdbImage::StreamMemoryBytes() const {
+  return infoBytes_.capacity() + dbiBytes_.capacity() + sectionHeaderBytes_.capacity() +
+         namesBytes_.capacity() + moduleBytes_.size();
 }
 
 }  // namespace sorvanta

@@ -6,40 +6,55 @@
 #include <string>
 #include <vector>
 
-#include "ChunkedVector.h"
 #include "FunctionAddressIndex.h"
 #include "FunctionNameIndex.h"
 #include "HResult.h"
 #include "IDiaSymbol.h"
 #include "ModuleLineTable.h"
+#include "PageBuffer.h"
 #include "PdbFunctionSymbol.h"
 #include "PdbGlobalScope.h"
-#include "llvm/Support/Allocator.h"
 
 namespace llvm {
 class BinaryByteStream;
-class MemoryBuffer;
 namespace pdb {
-class PDBFile;
 class PDBStringTable;
 }  // namespace pdb
 }  // namespace llvm
 
 namespace sorvanta {
 
-// Everything read from one PDB file: its bytes (read once, at load; the
-// file on disk is never looked at again), its modules and sections, one
-// symbol object per function, and the indexes that answer queries. The
-// image is immutable after loading except for the load address and the
-// line tables, which are built the first time a module's source file is
-// asked for. Symbols handed out share ownership of the image.
+class MsfFile;
+
+// Everything read from one PDB file: the streams that listing needs (read
+// once, at load; the file on disk is never looked at again), its modules
+// and sections, one symbol object per function, and the indexes that
+// answer queries. Only these streams are read: the info stream, the DBI
+// stream and its section headers, each module's symbol records and C13
+// line information, and the string table. The image is immutable after
+// loading except for the load address and what is built on first use: the
+// name index (first search), the address index (first lookup or load
+// address) and each module's line table (first source file). Symbols
+// handed out share ownership of the image. One thread at a time.
 class PdbImage : public std::enable_shared_from_this<PdbImage> {
   struct Token {};
 
  public:
+  struct LoadOptions {
+    // Threads that read and walk the modules; 0 means one per core.
+    unsigned threads = 0;
+    // Module bytes each thread should have to read at least: a thread
+    // costs more to start than a small file takes to load.
+    std::uint64_t bytesPerThread = std::uint64_t{4} << 20;
+  };
+  // The options Load uses when given none; the benchmarks change them.
+  static LoadOptions& DefaultLoadOptions();
+
   // Loads path. E_PDB_NOT_FOUND, E_INVALIDARG (not a regular file),
   // E_PDB_FORMAT (not a PDB, or damaged), E_OUTOFMEMORY, E_FAIL.
   static HRESULT Load(const std::wstring& path, std::shared_ptr<PdbImage>* image);
+  static HRESULT Load(const std::wstring& path, const LoadOptions& options,
+                      std::shared_ptr<PdbImage>* image);
 
   explicit PdbImage(Token);  // use Load
   ~PdbImage();
@@ -74,47 +89,73 @@ class PdbImage : public std::enable_shared_from_this<PdbImage> {
   // scope) that hand out references of their own.
   std::shared_ptr<PdbImage> self() { return shared_from_this(); }
 
-  // Approximate heap bytes held beyond the file's own bytes.
+  // Approximate heap bytes held beyond the streams' own bytes.
   std::size_t IndexMemoryBytes() const;
+  // Bytes of the file's streams held in memory.
+  std::size_t StreamMemoryBytes() const;
+
+  // The start of a module's copy of its symbol stream (its symbol records,
+  // then its line information).
+  const std::uint8_t* ModuleSymbols(std::uint32_t module) const {
+    return moduleBytes_.data() + modules_[module].bytesOffset;
+  }
 
  private:
   struct Module {
     std::string name;  // the module name (object file, or library member)
-    std::uint32_t stream = UINT32_MAX;
+    std::uint32_t stream = UINT32_MAX;  // UINT32_MAX: none, or walked for an earlier module
     std::uint32_t symbolBytes = 0;
     std::uint32_t c11Bytes = 0;
     std::uint32_t c13Bytes = 0;
     bool isLinker = false;
+    std::uint64_t bytesOffset = 0;  // of its copy in moduleBytes_
+    std::uint32_t bytesRead = 0;    // how much of the stream was read
   };
 
-  HRESULT Parse(std::unique_ptr<llvm::MemoryBuffer> bytes);
-  HRESULT ReadModulesAndSections();
-  void ScanModule(std::uint32_t moduleIndex, std::vector<std::uint32_t>* hashes);
-  void BuildIndexes(const std::vector<std::uint32_t>& hashes);
+  HRESULT Read(MsfFile& file, const LoadOptions& options);
+  HRESULT ReadInfo(MsfFile& file);
+  HRESULT ReadModulesAndSections(MsfFile& file);
+  HRESULT ReadModules(MsfFile& file, unsigned threads, std::uint64_t bytesPerThread);
+  // Reads one whole stream into *bytes, once: a stream that was already
+  // read, or does not exist, gives S_FALSE and no bytes. Every stream the
+  // image keeps is claimed from the file, here or in ReadModules, and a
+  // stream is claimed once, so the bytes kept never exceed the file's
+  // size. One more stream (the public symbols, say) is read at load by
+  // calling this from Read.
+  HRESULT ReadWholeStream(MsfFile& file, std::uint32_t stream, std::vector<std::uint8_t>* bytes);
+  void ScanModule(std::uint32_t moduleIndex, std::vector<std::uint32_t>* records) const;
+  const FunctionNameIndex& NameIndex() const;
+  const FunctionAddressIndex& AddressIndex() const;
   const ModuleLineTable* LinesFor(std::uint32_t module);
   const llvm::pdb::PDBStringTable* Strings();
-  std::optional<std::uint32_t> FindNamesStream() const;
+  std::optional<std::uint32_t> FindNamesStream(std::uint32_t streamCount) const;
 
   std::wstring fileStem_;
-  std::unique_ptr<llvm::BumpPtrAllocator> allocator_;  // LLVM's reader and our name arena
-  std::unique_ptr<llvm::pdb::PDBFile> file_;
-  const std::uint8_t* bytes_ = nullptr;
-  std::size_t size_ = 0;
-  std::uint32_t blockSize_ = 0;
+
+  // The streams' bytes, read at load.
+  std::vector<std::uint8_t> infoBytes_;
+  std::vector<std::uint8_t> dbiBytes_;
+  std::vector<std::uint8_t> sectionHeaderBytes_;
+  std::vector<std::uint8_t> namesBytes_;
+  PageBuffer moduleBytes_;  // every module's symbols and lines, one after another
 
   std::vector<Module> modules_;
   std::vector<std::uint32_t> sectionAddresses_;  // RVA of section i + 1
 
   PdbGlobalScope globalScope_;
-  ChunkedVector<PdbFunctionSymbol> functions_;
-  FunctionNameIndex nameIndex_;
-  FunctionAddressIndex addressIndex_;
+  std::vector<PdbFunctionSymbol> functions_;
   std::uint64_t loadAddress_ = 0;
 
   // Built on demand.
+  mutable bool nameIndexBuilt_ = false;
+  mutable FunctionNameIndex nameIndex_;
+  mutable bool addressIndexBuilt_ = false;
+  mutable FunctionAddressIndex addressIndex_;
+  // Each function's code size, beside the address index: a lookup then
+  // reads no procedure record.
+  mutable std::vector<std::uint32_t> codeSizes_;
   std::vector<std::unique_ptr<ModuleLineTable>> lineTables_;
   bool stringsLoaded_ = false;
-  std::vector<std::uint8_t> namesBytes_;
   std::unique_ptr<llvm::BinaryByteStream> namesStream_;
   std::unique_ptr<llvm::pdb::PDBStringTable> strings_;
 };

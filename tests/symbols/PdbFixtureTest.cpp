@@ -196,6 +196,24 @@ TEST_P(FixtureTest, FindsEveryFunctionByCaseChangedNameAndByItsFirstAndLastByte)
 
 INSTANTIATE_TEST_SUITE_P(BothMachines, FixtureTest,
                          ::testing::Values("sample-x86.pdb", "sample-x64.pdb"));
+INSTANTIATE_TEST_SUITE_P(LargerPages, FixtureTest,
+                         ::testing::Values("sample-x64-page8k.pdb", "sample-x64-page16k.pdb",
+                                           "sample-x64-page32k.pdb"));
+
+std::vector<SymbolFacts> ListAll(const std::string& path) {
+  DiaSymbol dia;
+  EXPECT_TRUE(dia.Open(Wide(path))) << path;
+  return ReadAll(dia.FindFunctionsByName(L""));
+}
+
+// The same objects linked with larger PDB pages list the same functions.
+TEST(PageSizeTest, LargerPagesListExactlyTheFunctionsOfFourKiBPages) {
+  const std::vector<SymbolFacts> expected = ListAll(kFixtures + "/sample-x64.pdb");
+  ASSERT_EQ(expected.size(), 17u);
+  for (const char* name : {"sample-x64-page8k.pdb", "sample-x64-page16k.pdb", "sample-x64-page32k.pdb"}) {
+    EXPECT_EQ(ListAll(kFixtures + "/" + name), expected) << name;
+  }
+}
 
 // Facts about the fixture sources that do not depend on another reader.
 TEST(FixtureFactsTest, KnownFunctionsHaveTheirKnownProperties) {

@@ -1,0 +1,247 @@
+#include "MsfFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <new>
+
+#include "llvm/DebugInfo/MSF/MSFCommon.h"
+#include "llvm/Support/Endian.h"
+
+namespace sorvanta {
+
+namespace {
+
+using llvm::support::endian::read32le;
+
+constexpr std::uint32_t kDeletedStreamSize = UINT32_MAX;
+
+std::uint64_t BlocksFor(std::uint64_t bytes, std::uint32_t blockSize) {
+  return (bytes + blockSize - 1) / blockSize;
+}
+
+}  // namespace
+
+MsfFile::~MsfFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+HRESULT MsfFile::Open(const std::string& path) {
+  if (fd_ >= 0) return E_UNEXPECTED;
+  if (path.empty() || path.find('\0') != std::string::npos) return E_PDB_NOT_FOUND;
+  try {
+    // O_NONBLOCK keeps open() from waiting for a writer on a FIFO; the file
+    // type is checked before anything is read.
+    fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd_ < 0) {
+      return (errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG) ? E_PDB_NOT_FOUND
+                                                                           : E_FAIL;
+    }
+    struct stat info {};
+    if (::fstat(fd_, &info) != 0) return E_FAIL;
+    if (!S_ISREG(info.st_mode)) return E_INVALIDARG;
+    if (info.st_size < 0) return E_FAIL;
+    fileSize_ = static_cast<std::uint64_t>(info.st_size);
+
+    using llvm::msf::SuperBlock;
+    std::uint8_t super[sizeof(SuperBlock)];
+    if (fileSize_ < sizeof super) return E_PDB_FORMAT;
+    if (const HRESULT hr = ReadAt(0, sizeof super, super); Failed(hr)) return hr;
+    if (std::memcmp(super, llvm::msf::Magic, sizeof(llvm::msf::Magic)) != 0) return E_PDB_FORMAT;
+
+    blockSize_ = read32le(super + offsetof(SuperBlock, BlockSize));
+    const std::uint32_t fpmBlock = read32le(super + offsetof(SuperBlock, FreeBlockMapBlock));
+    const std::uint32_t numBlocks = read32le(super + offsetof(SuperBlock, NumBlocks));
+    const std::uint32_t directoryBytes = read32le(super + offsetof(SuperBlock, NumDirectoryBytes));
+    const std::uint32_t blockMapAddr = read32le(super + offsetof(SuperBlock, BlockMapAddr));
+
+    if (!llvm::msf::isValidBlockSize(blockSize_)) return E_PDB_FORMAT;
+    while ((std::uint32_t{1} << blockShift_) < blockSize_) ++blockShift_;
+    if (fileSize_ % blockSize_ != 0) return E_PDB_FORMAT;
+    if (fpmBlock != 1 && fpmBlock != 2) return E_PDB_FORMAT;
+    // Every block the file names must exist in the file.
+    if (numBlocks == 0 || static_cast<std::uint64_t>(numBlocks) * blockSize_ > fileSize_) {
+      return E_PDB_FORMAT;
+    }
+    if (blockMapAddr == 0 || blockMapAddr >= numBlocks) return E_PDB_FORMAT;
+    numBlocks_ = numBlocks;
+    return ReadDirectory(directoryBytes, blockMapAddr);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+bool MsfFile::Take(std::uint32_t block) {
+  std::uint64_t& word = taken_[block >> 6];
+  const std::uint64_t bit = std::uint64_t{1} << (block & 63);
+  if (word & bit) return false;
+  word |= bit;
+  return true;
+}
+
+HRESULT MsfFile::ReadDirectory(std::uint32_t directoryBytes, std::uint32_t blockMapAddr) {
+  taken_.assign((numBlocks_ + 63u) / 64u, 0);
+  Take(blockMapAddr);
+
+  // The block map: one block listing the directory's blocks.
+  const std::uint64_t blockCount = BlocksFor(directoryBytes, blockSize_);
+  if (directoryBytes < sizeof(std::uint32_t)) return E_PDB_FORMAT;
+  if (blockCount * sizeof(std::uint32_t) > blockSize_) return E_PDB_FORMAT;
+  std::vector<std::uint8_t> blockMap(blockCount * sizeof(std::uint32_t));
+  if (const HRESULT hr = ReadAt(static_cast<std::uint64_t>(blockMapAddr) << blockShift_,
+                                blockMap.size(), blockMap.data());
+      Failed(hr)) {
+    return hr;
+  }
+  directoryBlocks_.resize(blockCount);
+  for (std::uint64_t i = 0; i < blockCount; ++i) {
+    const std::uint32_t block = read32le(blockMap.data() + i * sizeof(std::uint32_t));
+    if (block == 0 || block >= numBlocks_ || !Take(block)) return E_PDB_FORMAT;
+    directoryBlocks_[i] = block;
+  }
+
+  // The directory: the stream count, the stream sizes, then each stream's
+  // blocks. Only the sizes are read here; a stream's blocks when it is
+  // claimed.
+  std::uint8_t countBytes[4];
+  if (const HRESULT hr = ReadBlocks(directoryBlocks_.data(), 0, 4, countBytes); Failed(hr)) return hr;
+  const std::uint32_t numStreams = read32le(countBytes);
+  std::uint64_t cursor = sizeof(std::uint32_t);
+  if (numStreams > (directoryBytes - cursor) / sizeof(std::uint32_t)) return E_PDB_FORMAT;
+  sizes_.resize(numStreams);
+  auto* const sizeBytes = reinterpret_cast<std::uint8_t*>(sizes_.data());
+  if (const HRESULT hr = ReadBlocks(directoryBlocks_.data(), cursor,
+                                    sizes_.size() * sizeof(std::uint32_t), sizeBytes);
+      Failed(hr)) {
+    return hr;
+  }
+  cursor += sizes_.size() * sizeof(std::uint32_t);
+  for (std::uint32_t s = 0; s < numStreams; ++s) {
+    std::uint32_t streamSize = read32le(sizeBytes + s * sizeof(std::uint32_t));
+    // A size of ~0 marks a deleted stream, which owns no blocks.
+    if (streamSize == kDeletedStreamSize) streamSize = 0;
+    sizes_[s] = streamSize;
+    cursor += BlocksFor(streamSize, blockSize_) * sizeof(std::uint32_t);
+  }
+  // Writers pad the directory at most; they never leave it short.
+  return cursor <= directoryBytes ? S_OK : E_PDB_FORMAT;
+}
+
+HRESULT MsfFile::Claim(const std::vector<std::uint32_t>& streams) {
+  try {
+    std::vector<std::uint32_t> wanted;
+    for (std::uint32_t s : streams) {
+      if (s < sizes_.size() && !claimed(s)) wanted.push_back(s);
+    }
+    // In directory order, so that neighbouring block lists are read at once.
+    std::sort(wanted.begin(), wanted.end());
+    wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
+    if (wanted.empty()) return S_OK;
+
+    // Where each wanted stream's block list lies in the directory: after
+    // the count, the sizes and the lists of every stream before it.
+    std::vector<std::uint64_t> listOffset(wanted.size());
+    std::uint64_t offset = sizeof(std::uint32_t) + sizes_.size() * sizeof(std::uint32_t);
+    for (std::uint32_t s = 0, w = 0; w < wanted.size(); ++s) {
+      if (s == wanted[w]) listOffset[w++] = offset;
+      offset += BlocksFor(sizes_[s], blockSize_) * sizeof(std::uint32_t);
+    }
+
+    constexpr std::uint64_t kGap = 64u << 10;  // read over gaps this small
+    std::vector<std::uint8_t> lists;
+    for (std::size_t first = 0; first < wanted.size();) {
+      auto listEnd = [&](std::size_t w) {
+        return listOffset[w] + BlocksFor(sizes_[wanted[w]], blockSize_) * sizeof(std::uint32_t);
+      };
+      const std::uint64_t start = listOffset[first];
+      std::uint64_t end = listEnd(first);
+      std::size_t last = first + 1;
+      while (last < wanted.size() && listOffset[last] <= end + kGap) end = listEnd(last++);
+      // The lists lie inside the directory, whose blocks are distinct blocks
+      // of the file: their size is bounded by the file's.
+      lists.resize(end - start);
+      if (const HRESULT hr = ReadBlocks(directoryBlocks_.data(), start, lists.size(), lists.data());
+          Failed(hr)) {
+        return hr;
+      }
+      for (std::size_t i = first; i < last; ++i) {
+        const std::uint32_t s = wanted[i];
+        const std::uint8_t* list = lists.data() + (listOffset[i] - start);
+        const std::uint64_t count = BlocksFor(sizes_[s], blockSize_);
+        const auto at = static_cast<std::uint32_t>(blocks_.size());
+        for (std::uint64_t b = 0; b < count; ++b) {
+          const std::uint32_t block = read32le(list + b * sizeof(std::uint32_t));
+          // A block outside the file, repeated within a stream, or shared by
+          // two streams (or with the directory) is damage: reading it would
+          // let the streams claim more bytes than the file holds.
+          if (block >= numBlocks_ || !Take(block)) return E_PDB_FORMAT;
+          blocks_.push_back(block);
+        }
+        firstBlock_.emplace(s, at);
+      }
+      first = last;
+    }
+    return S_OK;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+std::uint32_t MsfFile::StreamSize(std::uint32_t stream) const {
+  return stream < sizes_.size() ? sizes_[stream] : 0;
+}
+
+HRESULT MsfFile::Read(std::uint32_t stream, std::uint64_t offset, std::uint64_t size,
+                      std::uint8_t* out) const {
+  if (!claimed(stream) || offset > sizes_[stream] || size > sizes_[stream] - offset) {
+    return E_INVALIDARG;
+  }
+  return ReadBlocks(blocks_.data() + firstBlock_.at(stream), offset, size, out);
+}
+
+// blocks lists the blocks of a stream (or of the directory) that holds
+// [offset, offset + size).
+HRESULT MsfFile::ReadBlocks(const std::uint32_t* blocks, std::uint64_t offset, std::uint64_t size,
+                            std::uint8_t* out) const {
+  const std::uint64_t mask = blockSize_ - 1u;
+  while (size > 0) {
+    std::uint64_t index = offset >> blockShift_;
+    const std::uint64_t position = (static_cast<std::uint64_t>(blocks[index]) << blockShift_) +
+                                   (offset & mask);
+    // Extend the run over physically consecutive blocks as far as needed.
+    std::uint64_t run = std::min<std::uint64_t>(size, blockSize_ - (offset & mask));
+    while (run < size && blocks[index + 1] == blocks[index] + 1u) {
+      ++index;
+      run = std::min<std::uint64_t>(size, run + blockSize_);
+    }
+    if (const HRESULT hr = ReadAt(position, run, out); Failed(hr)) return hr;
+    out += run;
+    offset += run;
+    size -= run;
+  }
+  return S_OK;
+}
+
+HRESULT MsfFile::ReadAt(std::uint64_t position, std::uint64_t size, std::uint8_t* out) const {
+  // One pread moves at most about 2 GiB.
+  constexpr std::uint64_t kMaxChunk = std::uint64_t{1} << 30;
+  while (size > 0) {
+    const ssize_t got = ::pread(fd_, out, static_cast<std::size_t>(std::min(size, kMaxChunk)),
+                                static_cast<off_t>(position));
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return E_FAIL;
+    }
+    if (got == 0) return E_FAIL;  // the file shrank since it was opened
+    out += got;
+    position += static_cast<std::uint64_t>(got);
+    size -= static_cast<std::uint64_t>(got);
+  }
+  return S_OK;
+}
+
+}  // namespace sorvanta

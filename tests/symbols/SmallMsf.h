@@ -1,0 +1,126 @@
+#pragma once
+
+// Writes small MSF containers by hand, block by block, so a test can give a
+// stream any block list (also a damaged one) or make its bytes a hole in a
+// sparse file.
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "llvm/DebugInfo/MSF/MSFCommon.h"
+#include "llvm/DebugInfo/PDB/Native/RawConstants.h"
+#include "llvm/DebugInfo/PDB/Native/RawTypes.h"
+
+namespace sorvanta::testing {
+
+struct SmallStream {
+  std::vector<std::uint8_t> bytes;   // written at the stream's start
+  std::uint32_t size = 0;            // the declared size; at least bytes.size()
+  std::vector<std::uint32_t> blocks; // empty: fresh blocks in order
+};
+
+inline void PutU16(std::vector<std::uint8_t>* out, std::size_t at, std::uint16_t v) {
+  if (out->size() < at + 2) out->resize(at + 2);
+  std::memcpy(out->data() + at, &v, 2);
+}
+inline void PutU32(std::vector<std::uint8_t>* out, std::size_t at, std::uint32_t v) {
+  if (out->size() < at + 4) out->resize(at + 4);
+  std::memcpy(out->data() + at, &v, 4);
+}
+
+// Writes the container to path; false when the file cannot be written.
+// Blocks 1 and 2 are the free-block maps; the directory and its block map
+// come after every stream block.
+inline bool WriteSmallMsf(const std::string& path, std::uint32_t blockSize,
+                          std::vector<SmallStream> streams) {
+  std::uint32_t next = 3;
+  for (SmallStream& s : streams) {
+    if (s.size < s.bytes.size()) s.size = static_cast<std::uint32_t>(s.bytes.size());
+    if (s.blocks.empty()) {
+      const std::uint64_t n = (static_cast<std::uint64_t>(s.size) + blockSize - 1) / blockSize;
+      for (std::uint64_t b = 0; b < n; ++b) s.blocks.push_back(next++);
+    }
+    for (std::uint32_t b : s.blocks) next = std::max(next, b + 1);
+  }
+  std::vector<std::uint8_t> directory;
+  PutU32(&directory, 0, static_cast<std::uint32_t>(streams.size()));
+  for (const SmallStream& s : streams) PutU32(&directory, directory.size(), s.size);
+  for (const SmallStream& s : streams) {
+    for (std::uint32_t b : s.blocks) PutU32(&directory, directory.size(), b);
+  }
+  const std::uint32_t directoryBlocks =
+      static_cast<std::uint32_t>((directory.size() + blockSize - 1) / blockSize);
+  std::vector<std::uint8_t> blockMap;
+  for (std::uint32_t i = 0; i < directoryBlocks; ++i) PutU32(&blockMap, blockMap.size(), next + i);
+  const std::uint32_t blockMapAddr = next + directoryBlocks;
+  const std::uint32_t numBlocks = blockMapAddr + 1;
+
+  std::vector<std::uint8_t> super(sizeof(llvm::msf::SuperBlock), 0);
+  std::memcpy(super.data(), llvm::msf::Magic, sizeof(llvm::msf::Magic));
+  using SB = llvm::msf::SuperBlock;
+  PutU32(&super, offsetof(SB, BlockSize), blockSize);
+  PutU32(&super, offsetof(SB, FreeBlockMapBlock), 1);
+  PutU32(&super, offsetof(SB, NumBlocks), numBlocks);
+  PutU32(&super, offsetof(SB, NumDirectoryBytes), static_cast<std::uint32_t>(directory.size()));
+  PutU32(&super, offsetof(SB, BlockMapAddr), blockMapAddr);
+
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  bool ok = ::ftruncate(fd, static_cast<off_t>(static_cast<std::uint64_t>(numBlocks) * blockSize)) == 0;
+  auto put = [&](std::uint64_t at, const std::uint8_t* p, std::size_t n) {
+    ok = ok && ::pwrite(fd, p, n, static_cast<off_t>(at)) == static_cast<ssize_t>(n);
+  };
+  put(0, super.data(), super.size());
+  for (const SmallStream& s : streams) {
+    for (std::size_t i = 0; i < s.blocks.size() && i * blockSize < s.bytes.size(); ++i) {
+      const std::size_t n = std::min<std::size_t>(blockSize, s.bytes.size() - i * blockSize);
+      put(static_cast<std::uint64_t>(s.blocks[i]) * blockSize, s.bytes.data() + i * blockSize, n);
+    }
+  }
+  put(static_cast<std::uint64_t>(next) * blockSize, directory.data(), directory.size());
+  put(static_cast<std::uint64_t>(blockMapAddr) * blockSize, blockMap.data(), blockMap.size());
+  return ::close(fd) == 0 && ok;
+}
+
+// The streams of a minimal PDB: an info stream, and a DBI stream with one
+// module whose symbol stream (stream 4) holds symbolBytes bytes, of which
+// only records are written; the rest is a hole.
+inline std::vector<SmallStream> MinimalPdbStreams(std::uint32_t symbolBytes,
+                                                  const std::vector<std::uint8_t>& records) {
+  std::vector<SmallStream> streams(5);
+  SmallStream& info = streams[1];
+  PutU32(&info.bytes, 0, llvm::pdb::PdbImplVC70);
+  PutU32(&info.bytes, 28, 0);  // no named streams: empty string buffer and map
+  PutU32(&info.bytes, 32, 0);
+  PutU32(&info.bytes, 36, 1);
+  PutU32(&info.bytes, 40, 0);
+  PutU32(&info.bytes, 44, 0);
+
+  std::vector<std::uint8_t> module(sizeof(llvm::pdb::ModuleInfoHeader), 0);
+  using MI = llvm::pdb::ModuleInfoHeader;
+  PutU16(&module, offsetof(MI, ModDiStream), 4);
+  PutU32(&module, offsetof(MI, SymBytes), symbolBytes);
+  for (const char* name : {"a.obj", "a.obj"}) {
+    module.insert(module.end(), name, name + std::strlen(name) + 1);
+  }
+  module.resize((module.size() + 3) & ~std::size_t{3});
+
+  SmallStream& dbi = streams[3];
+  using DH = llvm::pdb::DbiStreamHeader;
+  dbi.bytes.assign(sizeof(DH), 0);
+  PutU32(&dbi.bytes, offsetof(DH, VersionSignature), UINT32_MAX);
+  PutU32(&dbi.bytes, offsetof(DH, VersionHeader), llvm::pdb::PdbDbiV70);
+  PutU32(&dbi.bytes, offsetof(DH, ModiSubstreamSize), static_cast<std::uint32_t>(module.size()));
+  dbi.bytes.insert(dbi.bytes.end(), module.begin(), module.end());
+
+  streams[4].bytes = records;
+  streams[4].size = symbolBytes;
+  return streams;
+}
+
+}  // namespace sorvanta::testing
