@@ -86,6 +86,24 @@ std::wstring FileStem(const std::wstring& path) {
   return name;
 }
 
+// How many functions of f's module come before f and start where f does.
+// Functions are stored module by module, each module's in stream order.
+std::size_t SameStartOrdinal(const ChunkedVector<PdbFunctionSymbol>& functions,
+                             const PdbFunctionSymbol& f) {
+  std::size_t lo = 0;
+  std::size_t hi = functions.size();
+  while (lo < hi) {
+    const std::size_t mid = lo + (hi - lo) / 2;
+    if (functions[mid].module() < f.module()) lo = mid + 1;
+    else hi = mid;
+  }
+  std::size_t ordinal = 0;
+  for (std::size_t i = lo; i < functions.size() && &functions[i] != &f; ++i) {
+    if (functions[i].segment() == f.segment() && functions[i].codeOffset() == f.codeOffset()) ++ordinal;
+  }
+  return ordinal;
+}
+
 HRESULT FormatError(llvm::Error error) {
   llvm::consumeError(std::move(error));
   return E_PDB_FORMAT;
@@ -239,7 +257,9 @@ void PdbImage::BuildIndexes(const std::vector<std::uint32_t>& hashes) {
   std::vector<FunctionAddressIndex::Entry> entries;
   entries.reserve(functions_.size());
   for (std::uint32_t i = 0; i < functions_.size(); ++i) {
-    if (std::optional<std::uint32_t> rva = Rva(functions_[i])) entries.push_back({*rva, i});
+    if (std::optional<std::uint32_t> rva = Rva(functions_[i])) {
+      entries.push_back({*rva, functions_[i].codeSize(), i});
+    }
   }
   addressIndex_.Build(std::move(entries));
 }
@@ -269,8 +289,7 @@ std::optional<std::uint32_t> PdbImage::FindByVirtualAddress(std::uint64_t va) co
   if (va < loadAddress_) return std::nullopt;
   const std::uint64_t rva = va - loadAddress_;
   if (rva > UINT32_MAX) return std::nullopt;
-  return addressIndex_.Find(static_cast<std::uint32_t>(rva),
-                            [this](std::uint32_t i) { return functions_[i].codeSize(); });
+  return addressIndex_.Find(static_cast<std::uint32_t>(rva));
 }
 
 HRESULT PdbImage::SetLoadAddress(std::uint64_t loadAddress) {
@@ -299,7 +318,13 @@ const std::string* PdbImage::ObjectFile(const PdbFunctionSymbol& f) const {
 
 const std::wstring* PdbImage::SourceFile(const PdbFunctionSymbol& f) {
   const ModuleLineTable* lines = LinesFor(f.module());
-  return lines ? lines->FileAt(f.segment(), f.codeOffset()) : nullptr;
+  if (!lines) return nullptr;
+  // Functions folded to one address pair with the subsections that start
+  // there in order; the ordinal is only worth counting when there are
+  // several.
+  std::size_t ordinal = 0;
+  if (lines->SubsectionsAt(f.segment(), f.codeOffset()) > 1) ordinal = SameStartOrdinal(functions_, f);
+  return lines->FunctionFile(f.segment(), f.codeOffset(), ordinal);
 }
 
 const ModuleLineTable* PdbImage::LinesFor(std::uint32_t moduleIndex) {
