@@ -45,8 +45,9 @@ class FakeSymbol : public IDiaSymbol {
     return s;
   }
 
-  HRESULT findChildren(std::uint32_t, const std::wstring* name, std::uint32_t flags,
+  HRESULT findChildren(std::uint32_t tag, const std::wstring* name, std::uint32_t flags,
                        DiaRef<IDiaEnumSymbols>* result) override {
+    lastChildTag = tag;
     lastChildName = name ? std::optional<std::wstring>(*name) : std::nullopt;
     lastChildFlags = flags;
     ++findChildrenCalls;
@@ -61,6 +62,7 @@ class FakeSymbol : public IDiaSymbol {
   HRESULT get_objectFileName(std::wstring* out) override { return Give(objectFileName, out); }
 
   std::optional<std::wstring> lastChildName;
+  std::uint32_t lastChildTag = 0;
   std::uint32_t lastChildFlags = 0;
   int findChildrenCalls = 0;
 
