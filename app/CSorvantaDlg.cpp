@@ -9,6 +9,7 @@
 #include "AddressRule.h"
 #include "DiaSymbol.h"
 #include "MainWindowLayout.h"
+#include "OutOfMemory.h"
 #include "QtWindowOperations.h"
 #include "Resources.h"
 #include "ui_CSorvantaDlg.h"
@@ -32,13 +33,17 @@ CSorvantaDlg::CSorvantaDlg(std::unique_ptr<WindowOperations> own, WindowOperatio
   DoDataExchange();
   view = std::make_unique<QtResultView>(resultList, pageSelector, pageSummary);
 
-  connect(browseButton, &QPushButton::clicked, this, &CSorvantaDlg::OnBrowse);
-  connect(openButton, &QPushButton::clicked, this, &CSorvantaDlg::OnOpenFile);
-  connect(setBaseAddressButton, &QPushButton::clicked, this, &CSorvantaDlg::OnSetBaseAddress);
-  connect(lookUpAddressButton, &QPushButton::clicked, this, &CSorvantaDlg::OnLookUpAddress);
-  connect(searchSymbolButton, &QPushButton::clicked, this, &CSorvantaDlg::OnSearchSymbol);
+  // Each command's slot reports running out of memory where it begins.
+  auto command = [this](void (CSorvantaDlg::*run)()) {
+    return [this, run] { RunReportingOutOfMemory([this, run] { (this->*run)(); }, operations); };
+  };
+  connect(browseButton, &QPushButton::clicked, this, command(&CSorvantaDlg::OnBrowse));
+  connect(openButton, &QPushButton::clicked, this, command(&CSorvantaDlg::OnOpenFile));
+  connect(setBaseAddressButton, &QPushButton::clicked, this, command(&CSorvantaDlg::OnSetBaseAddress));
+  connect(lookUpAddressButton, &QPushButton::clicked, this, command(&CSorvantaDlg::OnLookUpAddress));
+  connect(searchSymbolButton, &QPushButton::clicked, this, command(&CSorvantaDlg::OnSearchSymbol));
   // activated is the user's choice only; filling the selector emits none.
-  connect(pageSelector, &QComboBox::activated, this, &CSorvantaDlg::OnPageSelChange);
+  connect(pageSelector, &QComboBox::activated, this, command(&CSorvantaDlg::OnPageSelChange));
 
   CSorvantaDlg::OnInitDialog();
 }
@@ -114,10 +119,9 @@ void CSorvantaDlg::OnLookUpAddress() {
 
 void CSorvantaDlg::OnSearchSymbol() {
   SymbolList found = DiaSymbol::Instance().FindFunctionsByName(operations.ReadText(*symbolEdit));
-  // The old references go before the new list moves in.
-  results.clear();
-  results = std::move(found);
-  RebuildResults();
+  // The old references go before the new list moves in, once the list has
+  // been rebuilt from it.
+  ReplaceResults(results, *view, std::move(found));
 }
 
 }  // namespace sorvanta

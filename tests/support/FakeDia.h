@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <utility>
@@ -32,6 +33,7 @@ class FakeSymbol : public IDiaSymbol {
   std::optional<std::wstring> objectFileName;
   DiaRef<IDiaEnumSymbols> children;  // handed out by findChildren
   int reads = 0;
+  bool outOfMemory = false;  // every property getter throws std::bad_alloc
 
   static std::shared_ptr<FakeSymbol> Function(std::wstring name, std::uint64_t va,
                                               std::uint64_t length) {
@@ -70,6 +72,7 @@ class FakeSymbol : public IDiaSymbol {
   template <class T>
   HRESULT Give(const std::optional<T>& value, T* out) {
     ++reads;
+    if (outOfMemory) throw std::bad_alloc();
     if (!value) return E_FAIL;
     *out = *value;
     return S_OK;
