@@ -16,15 +16,18 @@
 
 namespace sorvanta {
 
-CSorvantaDlg::CSorvantaDlg() : CSorvantaDlg(std::make_unique<QtWindowOperations>(), nullptr) {}
+CSorvantaDlg::CSorvantaDlg() : CSorvantaDlg(nullptr) {}
 
-CSorvantaDlg::CSorvantaDlg(WindowOperations& operations) : CSorvantaDlg(nullptr, &operations) {}
+CSorvantaDlg::CSorvantaDlg(WindowOperations& operations) : CSorvantaDlg(&operations) {}
 
-CSorvantaDlg::CSorvantaDlg(std::unique_ptr<WindowOperations> own, WindowOperations* given)
+CSorvantaDlg::CSorvantaDlg(WindowOperations* given)
     : icon(ApplicationIcon()),
       form(std::make_unique<Ui::CSorvantaDlg>()),
-      ownOperations(std::move(own)),
-      operations(given != nullptr ? *given : *ownOperations) {
+      // The dialog base exists by now, so this window can own the boxes.
+      windowOperations(given != nullptr
+                           ? OwnOrGiven<WindowOperations>(*given)
+                           : OwnOrGiven<WindowOperations>(std::make_unique<QtWindowOperations>(this))),
+      operations(*windowOperations) {
   form->setupUi(this);
   // A resizable top-level window with minimize and maximize buttons and no
   // context-help button.
@@ -71,9 +74,20 @@ bool CSorvantaDlg::OnInitDialog() {
   // The window manager draws the minimized window and the task switcher
   // entry from this icon.
   setWindowIcon(icon);
-  SetLayout(MainWindowTree({pathEdit, browseButton, openButton, baseAddressEdit,
-                            setBaseAddressButton, addressEdit, lookUpAddressButton, symbolEdit,
-                            searchSymbolButton, pageSelector, pageSummary, resultList}));
+  MainWindowControls controls;
+  controls.pathEdit = pathEdit;
+  controls.browseButton = browseButton;
+  controls.openButton = openButton;
+  controls.baseAddressEdit = baseAddressEdit;
+  controls.setBaseAddressButton = setBaseAddressButton;
+  controls.addressEdit = addressEdit;
+  controls.lookUpAddressButton = lookUpAddressButton;
+  controls.symbolEdit = symbolEdit;
+  controls.searchSymbolButton = searchSymbolButton;
+  controls.pageSelector = pageSelector;
+  controls.pageSummary = pageSummary;
+  controls.resultList = resultList;
+  SetLayout(MainWindowTree(controls));
   SetReportStyle(resultList);
   // The first control of the tab order starts with the focus.
   resultList->setFocus();

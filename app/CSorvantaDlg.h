@@ -7,6 +7,7 @@
 #include <QIcon>
 
 #include "IDiaSymbol.h"
+#include "OwnOrGiven.h"
 #include "QtResultView.h"
 #include "ResultList.h"
 #include "ResizeLayoutDialog.h"
@@ -82,13 +83,13 @@ class CSorvantaDlg : public ResizeLayoutDialog {
   SymbolList results;
 
  private:
-  // Uses given, or own when given is null.
-  CSorvantaDlg(std::unique_ptr<WindowOperations> own, WindowOperations* given);
+  // Uses given, or QtWindowOperations over this window when given is null.
+  explicit CSorvantaDlg(WindowOperations* given);
   // Points the control members at the form's widgets.
   void DoDataExchange();
 
   std::unique_ptr<Ui::CSorvantaDlg> form;
-  std::unique_ptr<WindowOperations> ownOperations;  // null when given one
+  OwnOrGiven<WindowOperations> windowOperations;
   WindowOperations& operations;
   std::unique_ptr<QtResultView> view;
 };

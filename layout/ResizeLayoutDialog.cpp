@@ -6,11 +6,12 @@
 #include <QResizeEvent>
 
 #include "Layout.h"
+#include "QtWindowLayer.h"
 
 namespace sorvanta {
 
 ResizeLayoutDialog::ResizeLayoutDialog(QWidget* parent)
-    : QDialog(parent), windows(qtWindows) {
+    : QDialog(parent), windows(std::make_unique<QtWindowLayer>()) {
   QCoreApplication::instance()->installEventFilter(this);
 }
 
@@ -32,7 +33,7 @@ void ResizeLayoutDialog::OnSize(unsigned int, int, int) {
   if (!initialized) {
     return;
   }
-  Layout(RECT{0, 0, width(), height()}, windows).Apply(root);
+  Layout(RECT{0, 0, width(), height()}, *windows).Apply(root);
   // Moved controls leave stale pixels behind. Repainting the whole dialog
   // after every pass, moved or not, is cheap and never misses any.
   update();
