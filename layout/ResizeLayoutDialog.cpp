@@ -5,6 +5,8 @@
 #include <QKeyEvent>
 #include <QResizeEvent>
 
+#include <new>
+
 #include "Layout.h"
 #include "QtWindowLayer.h"
 
@@ -56,7 +58,13 @@ bool ResizeLayoutDialog::PreTranslateMessage(QObject*, QEvent* event) {
 
 void ResizeLayoutDialog::resizeEvent(QResizeEvent* event) {
   QDialog::resizeEvent(event);
-  OnSize(0, event->size().width(), event->size().height());
+  // Qt lets no exception out of an event handler. A pass that runs out of
+  // memory leaves the controls where they stand; the next resize lays them
+  // out again.
+  try {
+    OnSize(0, event->size().width(), event->size().height());
+  } catch (const std::bad_alloc&) {
+  }
 }
 
 bool ResizeLayoutDialog::eventFilter(QObject* watched, QEvent* event) {
