@@ -6,7 +6,6 @@
 #include <QMessageBox>
 #include <QString>
 
-
 namespace sorvanta {
 
 QStringList NameFilters(const std::wstring& filter) {

@@ -4,9 +4,9 @@
 
 #include <QStringList>
 
-class QWidget;
-
 #include "WindowOperations.h"
+
+class QWidget;
 
 namespace sorvanta {
 
