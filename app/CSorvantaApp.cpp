@@ -1,9 +1,12 @@
 #include "CSorvantaApp.h"
 
 #include <QApplication>
+#include <QLocale>
 
 #include "CSorvantaDlg.h"
 #include "Resources.h"
+#include "ScreenFit.h"
+#include "ToolkitTranslations.h"
 
 namespace sorvanta {
 
@@ -12,6 +15,9 @@ CSorvantaApp theApp;
 int CSorvantaApp::Run(int& argc, char** argv) {
   QApplication application(argc, argv);
   QCoreApplication::setApplicationVersion(ApplicationVersion());
+  // Qt's own dialogs and menus speak the user's language; a missing
+  // translation leaves them in English.
+  InstallToolkitTranslations(application, QLocale());
   InitInstance();
   return 0;
 }
@@ -19,6 +25,7 @@ int CSorvantaApp::Run(int& argc, char** argv) {
 bool CSorvantaApp::InitInstance() {
   CSorvantaDlg dialog;
   mainWindow = &dialog;
+  FitFirstWindowToScreen(dialog);
   // The end code does not matter: closing the window is the only way out.
   dialog.exec();
   mainWindow = nullptr;

@@ -8,6 +8,7 @@
 
 #include "AddressRule.h"
 #include "DiaSymbol.h"
+#include "FileDrop.h"
 #include "MainWindowLayout.h"
 #include "OutOfMemory.h"
 #include "QtWindowOperations.h"
@@ -47,6 +48,16 @@ CSorvantaDlg::CSorvantaDlg(WindowOperations* given)
   connect(searchSymbolButton, &QPushButton::clicked, this, command(&CSorvantaDlg::OnSearchSymbol));
   // activated is the user's choice only; filling the selector emits none.
   connect(pageSelector, &QComboBox::activated, this, command(&CSorvantaDlg::OnPageSelChange));
+  // A file dropped on the window is opened as if typed and opened by hand.
+  new FileDrop(*this, {pathEdit, addressEdit, symbolEdit, baseAddressEdit},
+               [this](const std::wstring& path) {
+                 RunReportingOutOfMemory(
+                     [this, &path] {
+                       operations.ReplaceText(*pathEdit, path);
+                       OnOpenFile();
+                     },
+                     operations);
+               });
 
   CSorvantaDlg::OnInitDialog();
 }
