@@ -147,6 +147,17 @@ void CSorvantaDlg::OnSearchSymbol() {
   // The old references go before the new list moves in, once the list has
   // been rebuilt from it.
   ReplaceResults(results, *view, std::move(found));
+  shownEntry = -1;
+}
+
+void CSorvantaDlg::OnPageSelChange() {
+  try {
+    sorvanta::OnPageSelChange(results, *view);
+  } catch (...) {
+    pageSelector->setCurrentIndex(shownEntry);
+    throw;
+  }
+  shownEntry = pageSelector->currentIndex();
 }
 
 }  // namespace sorvanta

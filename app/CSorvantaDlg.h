@@ -60,12 +60,18 @@ class CSorvantaDlg : public ResizeLayoutDialog {
   // The result list operations on results and the three paging controls.
   void SetSingleResult(SymbolRef symbol) {
     sorvanta::SetSingleResult(results, *view, std::move(symbol));
+    shownEntry = -1;
   }
-  void RebuildResults() { sorvanta::RebuildResults(results, *view); }
+  void RebuildResults() {
+    sorvanta::RebuildResults(results, *view);
+    shownEntry = -1;
+  }
   void ShowMessageRow(const std::wstring& text) { sorvanta::ShowMessageRow(*view, text); }
   void ShowPage(int page) { sorvanta::ShowPage(results, *view, page); }
-  // The user's choice of a page in the selector.
-  void OnPageSelChange() { sorvanta::OnPageSelChange(results, *view); }
+  // The user's choice of a page in the selector. A page that cannot be
+  // shown (out of memory) puts the selector back on the entry whose page
+  // the rows still show.
+  void OnPageSelChange();
 
   QIcon icon;
   QLineEdit* pathEdit = nullptr;
@@ -92,6 +98,7 @@ class CSorvantaDlg : public ResizeLayoutDialog {
   OwnOrGiven<WindowOperations> windowOperations;
   WindowOperations& operations;
   std::unique_ptr<QtResultView> view;
+  int shownEntry = -1;  // the selector entry whose page the rows show; -1 after a rebuild
 };
 
 }  // namespace sorvanta

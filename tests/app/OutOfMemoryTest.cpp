@@ -71,13 +71,13 @@ TEST_F(OutOfMemoryTest, ACommandThatRunsOutOfMemoryIsReportedAndLeavesTheWindowA
   EXPECT_EQ(Read(dialog), before);
 
   // A page that runs out of memory keeps the rows of the page shown
-  // before; the selector keeps the user's choice.
+  // before, and the selector goes back to that page's entry.
   shown[47]->outOfMemory = true;
   QTest::keyClick(dialog.pageSelector, Qt::Key_Down);  // "第 1 页"
   QTest::keyClick(dialog.pageSelector, Qt::Key_Down);  // "第 2 页"
   EXPECT_EQ(operations.messages.size(), 3u);
   Screen pageKept = before;
-  pageKept.selectedPage = 1;
+  pageKept.selectedPage = 0;
   EXPECT_EQ(Read(dialog), pageKept);
 
   // The program goes on: the next search works.
