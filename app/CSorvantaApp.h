@@ -17,8 +17,7 @@ class CSorvantaApp {
   // Returns false: there is nothing to run after the window.
   bool InitInstance();
 
-  // The main window while it runs, the owner of message boxes and the file
-  // dialog; null before and after.
+  // The main window while it runs; null before and after.
   QWidget* mainWindow = nullptr;
 };
 

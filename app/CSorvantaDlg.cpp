@@ -10,21 +10,25 @@
 #include "DiaSymbol.h"
 #include "FileDrop.h"
 #include "MainWindowLayout.h"
+#include "OutOfMemory.h"
 #include "QtWindowOperations.h"
 #include "Resources.h"
 #include "ui_CSorvantaDlg.h"
 
 namespace sorvanta {
 
-CSorvantaDlg::CSorvantaDlg() : CSorvantaDlg(std::make_unique<QtWindowOperations>(), nullptr) {}
+CSorvantaDlg::CSorvantaDlg() : CSorvantaDlg(nullptr) {}
 
-CSorvantaDlg::CSorvantaDlg(WindowOperations& operations) : CSorvantaDlg(nullptr, &operations) {}
+CSorvantaDlg::CSorvantaDlg(WindowOperations& operations) : CSorvantaDlg(&operations) {}
 
-CSorvantaDlg::CSorvantaDlg(std::unique_ptr<WindowOperations> own, WindowOperations* given)
+CSorvantaDlg::CSorvantaDlg(WindowOperations* given)
     : icon(ApplicationIcon()),
       form(std::make_unique<Ui::CSorvantaDlg>()),
-      ownOperations(std::move(own)),
-      operations(given != nullptr ? *given : *ownOperations) {
+      // The dialog base exists by now, so this window can own the boxes.
+      windowOperations(given != nullptr
+                           ? OwnOrGiven<WindowOperations>(*given)
+                           : OwnOrGiven<WindowOperations>(std::make_unique<QtWindowOperations>(this))),
+      operations(*windowOperations) {
   form->setupUi(this);
   // A resizable top-level window with minimize and maximize buttons and no
   // context-help button.
@@ -33,18 +37,26 @@ CSorvantaDlg::CSorvantaDlg(std::unique_ptr<WindowOperations> own, WindowOperatio
   DoDataExchange();
   view = std::make_unique<QtResultView>(resultList, pageSelector, pageSummary);
 
-  connect(browseButton, &QPushButton::clicked, this, &CSorvantaDlg::OnBrowse);
-  connect(openButton, &QPushButton::clicked, this, &CSorvantaDlg::OnOpenFile);
-  connect(setBaseAddressButton, &QPushButton::clicked, this, &CSorvantaDlg::OnSetBaseAddress);
-  connect(lookUpAddressButton, &QPushButton::clicked, this, &CSorvantaDlg::OnLookUpAddress);
-  connect(searchSymbolButton, &QPushButton::clicked, this, &CSorvantaDlg::OnSearchSymbol);
+  // Each command's slot reports running out of memory where it begins.
+  auto command = [this](void (CSorvantaDlg::*run)()) {
+    return [this, run] { RunReportingOutOfMemory([this, run] { (this->*run)(); }, operations); };
+  };
+  connect(browseButton, &QPushButton::clicked, this, command(&CSorvantaDlg::OnBrowse));
+  connect(openButton, &QPushButton::clicked, this, command(&CSorvantaDlg::OnOpenFile));
+  connect(setBaseAddressButton, &QPushButton::clicked, this, command(&CSorvantaDlg::OnSetBaseAddress));
+  connect(lookUpAddressButton, &QPushButton::clicked, this, command(&CSorvantaDlg::OnLookUpAddress));
+  connect(searchSymbolButton, &QPushButton::clicked, this, command(&CSorvantaDlg::OnSearchSymbol));
   // activated is the user's choice only; filling the selector emits none.
-  connect(pageSelector, &QComboBox::activated, this, &CSorvantaDlg::OnPageSelChange);
+  connect(pageSelector, &QComboBox::activated, this, command(&CSorvantaDlg::OnPageSelChange));
   // A file dropped on the window is opened as if typed and opened by hand.
   new FileDrop(*this, {pathEdit, addressEdit, symbolEdit, baseAddressEdit},
                [this](const std::wstring& path) {
-                 operations.ReplaceText(*pathEdit, path);
-                 OnOpenFile();
+                 RunReportingOutOfMemory(
+                     [this, &path] {
+                       operations.ReplaceText(*pathEdit, path);
+                       OnOpenFile();
+                     },
+                     operations);
                });
 
   CSorvantaDlg::OnInitDialog();
@@ -73,9 +85,20 @@ bool CSorvantaDlg::OnInitDialog() {
   // The window manager draws the minimized window and the task switcher
   // entry from this icon.
   setWindowIcon(icon);
-  SetLayout(MainWindowTree({pathEdit, browseButton, openButton, baseAddressEdit,
-                            setBaseAddressButton, addressEdit, lookUpAddressButton, symbolEdit,
-                            searchSymbolButton, pageSelector, pageSummary, resultList}));
+  MainWindowControls controls;
+  controls.pathEdit = pathEdit;
+  controls.browseButton = browseButton;
+  controls.openButton = openButton;
+  controls.baseAddressEdit = baseAddressEdit;
+  controls.setBaseAddressButton = setBaseAddressButton;
+  controls.addressEdit = addressEdit;
+  controls.lookUpAddressButton = lookUpAddressButton;
+  controls.symbolEdit = symbolEdit;
+  controls.searchSymbolButton = searchSymbolButton;
+  controls.pageSelector = pageSelector;
+  controls.pageSummary = pageSummary;
+  controls.resultList = resultList;
+  SetLayout(MainWindowTree(controls));
   SetReportStyle(resultList);
   // The first control of the tab order starts with the focus.
   resultList->setFocus();
@@ -121,10 +144,20 @@ void CSorvantaDlg::OnLookUpAddress() {
 
 void CSorvantaDlg::OnSearchSymbol() {
   SymbolList found = DiaSymbol::Instance().FindFunctionsByName(operations.ReadText(*symbolEdit));
-  // The old references go before the new list moves in.
-  results.clear();
-  results = std::move(found);
-  RebuildResults();
+  // The old references go before the new list moves in, once the list has
+  // been rebuilt from it.
+  ReplaceResults(results, *view, std::move(found));
+  shownEntry = -1;
+}
+
+void CSorvantaDlg::OnPageSelChange() {
+  try {
+    sorvanta::OnPageSelChange(results, *view);
+  } catch (...) {
+    pageSelector->setCurrentIndex(shownEntry);
+    throw;
+  }
+  shownEntry = pageSelector->currentIndex();
 }
 
 }  // namespace sorvanta

@@ -7,6 +7,7 @@
 #include <QIcon>
 
 #include "IDiaSymbol.h"
+#include "OwnOrGiven.h"
 #include "QtResultView.h"
 #include "ResultList.h"
 #include "ResizeLayoutDialog.h"
@@ -59,12 +60,18 @@ class CSorvantaDlg : public ResizeLayoutDialog {
   // The result list operations on results and the three paging controls.
   void SetSingleResult(SymbolRef symbol) {
     sorvanta::SetSingleResult(results, *view, std::move(symbol));
+    shownEntry = -1;
   }
-  void RebuildResults() { sorvanta::RebuildResults(results, *view); }
+  void RebuildResults() {
+    sorvanta::RebuildResults(results, *view);
+    shownEntry = -1;
+  }
   void ShowMessageRow(const std::wstring& text) { sorvanta::ShowMessageRow(*view, text); }
   void ShowPage(int page) { sorvanta::ShowPage(results, *view, page); }
-  // The user's choice of a page in the selector.
-  void OnPageSelChange() { sorvanta::OnPageSelChange(results, *view); }
+  // The user's choice of a page in the selector. A page that cannot be
+  // shown (out of memory) puts the selector back on the entry whose page
+  // the rows still show.
+  void OnPageSelChange();
 
   QIcon icon;
   QLineEdit* pathEdit = nullptr;
@@ -82,15 +89,16 @@ class CSorvantaDlg : public ResizeLayoutDialog {
   SymbolList results;
 
  private:
-  // Uses given, or own when given is null.
-  CSorvantaDlg(std::unique_ptr<WindowOperations> own, WindowOperations* given);
+  // Uses given, or QtWindowOperations over this window when given is null.
+  explicit CSorvantaDlg(WindowOperations* given);
   // Points the control members at the form's widgets.
   void DoDataExchange();
 
   std::unique_ptr<Ui::CSorvantaDlg> form;
-  std::unique_ptr<WindowOperations> ownOperations;  // null when given one
+  OwnOrGiven<WindowOperations> windowOperations;
   WindowOperations& operations;
   std::unique_ptr<QtResultView> view;
+  int shownEntry = -1;  // the selector entry whose page the rows show; -1 after a rebuild
 };
 
 }  // namespace sorvanta

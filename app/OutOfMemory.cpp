@@ -6,12 +6,16 @@
 
 namespace sorvanta {
 
-bool DeliverReportingOutOfMemory(const std::function<bool()>& deliver, WindowOperations& operations) {
+void RunReportingOutOfMemory(const std::function<void()>& command, WindowOperations& operations) {
   try {
-    return deliver();
+    command();
   } catch (const std::bad_alloc&) {
-    operations.ShowMessage(kOutOfMemoryText);
-    return false;
+    try {
+      operations.ShowMessage(kOutOfMemoryText);
+    } catch (const std::bad_alloc&) {
+      // Not even the message fits: the user cannot be told, but the
+      // program goes on.
+    }
   }
 }
 

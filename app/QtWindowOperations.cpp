@@ -6,8 +6,6 @@
 #include <QMessageBox>
 #include <QString>
 
-#include "CSorvantaApp.h"
-
 namespace sorvanta {
 
 QStringList NameFilters(const std::wstring& filter) {
@@ -33,14 +31,14 @@ void QtWindowOperations::ReplaceText(QLineEdit& edit, const std::wstring& text) 
 void QtWindowOperations::ShowMessage(const std::wstring& text) {
   // Qt names the application after the executable's file name by default.
   QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(),
-                  QString::fromStdWString(text), QMessageBox::Ok, theApp.mainWindow);
+                  QString::fromStdWString(text), QMessageBox::Ok, owner);
   box.exec();
 }
 
 std::wstring QtWindowOperations::ShowOpenFileDialog(const std::wstring& initialName,
                                                     const std::wstring& defaultExtension,
                                                     const std::wstring& filter) {
-  QFileDialog dialog(theApp.mainWindow);
+  QFileDialog dialog(owner);
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setFileMode(QFileDialog::AnyFile);
   // Qt drops the leading dot of the extension itself.

@@ -6,6 +6,8 @@
 
 #include "WindowOperations.h"
 
+class QWidget;
+
 namespace sorvanta {
 
 // Turns a "display|pattern|display|pattern|" filter into Qt name filters,
@@ -15,10 +17,11 @@ namespace sorvanta {
 QStringList NameFilters(const std::wstring& filter);
 
 // The window operations on Qt widgets. Message boxes and the file dialog are
-// owned by the application's main window (CSorvantaApp::mainWindow), or by
-// none while there is none.
+// owned by owner (the main window), or by none when it is null.
 class QtWindowOperations final : public WindowOperations {
  public:
+  explicit QtWindowOperations(QWidget* owner = nullptr) : owner(owner) {}
+
   std::wstring ReadText(const QLineEdit& edit) override;
   void ReplaceText(QLineEdit& edit, const std::wstring& text) override;
   // A warning-icon message box titled with the application name.
@@ -26,6 +29,9 @@ class QtWindowOperations final : public WindowOperations {
   std::wstring ShowOpenFileDialog(const std::wstring& initialName,
                                   const std::wstring& defaultExtension,
                                   const std::wstring& filter) override;
+
+ private:
+  QWidget* owner;
 };
 
 }  // namespace sorvanta

@@ -6,8 +6,12 @@ class QWidget;
 
 namespace sorvanta {
 
-// The main window's twelve controls, as the tree needs them.
+// The main window's twelve controls, as the tree needs them, set by name:
+// the constructor makes this no aggregate, so a list of twelve pointers in
+// some order cannot fill it.
 struct MainWindowControls {
+  MainWindowControls() {}
+
   QWidget* pathEdit = nullptr;
   QWidget* browseButton = nullptr;
   QWidget* openButton = nullptr;

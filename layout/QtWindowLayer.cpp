@@ -40,8 +40,11 @@ bool QtWindowLayer::SetWindowPos(HWND window, HWND, std::int32_t x,
   if (window == nullptr) {
     return false;
   }
-  // Qt keeps a widget at least at its minimum size (0 x 0 unless set), so a
-  // negative size arrives as 0 and the widget is moved again next pass.
+  // A negative size (a window smaller than the tree's fixed sizes) is set
+  // as it is. A shown widget keeps it, so the next pass finds it in place
+  // and leaves it; a QLineEdit, or a widget not yet shown, clamps it to 0,
+  // so each later pass sets it again, to the same effect. Either way the
+  // widget draws nothing.
   QWidget* widget = Widget(window);
   widget->setGeometry(x, y, width, height);
   widget->raise();

@@ -5,12 +5,15 @@
 #include <QKeyEvent>
 #include <QResizeEvent>
 
+#include <new>
+
 #include "Layout.h"
+#include "QtWindowLayer.h"
 
 namespace sorvanta {
 
 ResizeLayoutDialog::ResizeLayoutDialog(QWidget* parent)
-    : QDialog(parent), windows(qtWindows) {
+    : QDialog(parent), windows(std::make_unique<QtWindowLayer>()) {
   QCoreApplication::instance()->installEventFilter(this);
 }
 
@@ -32,7 +35,7 @@ void ResizeLayoutDialog::OnSize(unsigned int, int, int) {
   if (!initialized) {
     return;
   }
-  Layout(RECT{0, 0, width(), height()}, windows).Apply(root);
+  Layout(RECT{0, 0, width(), height()}, *windows).Apply(root);
   // Moved controls leave stale pixels behind. Repainting the whole dialog
   // after every pass, moved or not, is cheap and never misses any.
   update();
@@ -55,7 +58,13 @@ bool ResizeLayoutDialog::PreTranslateMessage(QObject*, QEvent* event) {
 
 void ResizeLayoutDialog::resizeEvent(QResizeEvent* event) {
   QDialog::resizeEvent(event);
-  OnSize(0, event->size().width(), event->size().height());
+  // Qt lets no exception out of an event handler. A pass that runs out of
+  // memory leaves the controls where they stand; the next resize lays them
+  // out again.
+  try {
+    OnSize(0, event->size().width(), event->size().height());
+  } catch (const std::bad_alloc&) {
+  }
 }
 
 bool ResizeLayoutDialog::eventFilter(QObject* watched, QEvent* event) {

@@ -3,7 +3,7 @@
 #include <QDialog>
 
 #include "LayoutItem.h"
-#include "QtWindowLayer.h"
+#include "OwnOrGiven.h"
 #include "WindowLayer.h"
 
 class QEvent;
@@ -58,8 +58,7 @@ class ResizeLayoutDialog : public QDialog {
   LayoutItem root;           // the tree every pass lays out
 
  private:
-  QtWindowLayer qtWindows;
-  WindowLayer& windows;
+  OwnOrGiven<WindowLayer> windows;  // a QtWindowLayer unless one is given
 };
 
 }  // namespace sorvanta

@@ -63,8 +63,10 @@ SymbolList DiaSymbol::FindFunctionsByName(const std::wstring& name) {
   session->get_globalScope(&scope);
   if (!scope) return found;
 
+  // Empty means no name filter only when nothing was typed: a name that
+  // begins with U+0000 is searched as the empty string it copies to.
   DiaRef<IDiaEnumSymbols> children;
-  scope->findChildren(SymTagFunction, query.empty() ? nullptr : &query,
+  scope->findChildren(SymTagFunction, name.empty() ? nullptr : &query,
                       nsfCaseInsensitive | nsfUndecoratedName, &children);
   if (!children) return found;
 

@@ -35,8 +35,9 @@ class DiaSymbol {
   // Drops the open session, then loads path. True when a session is held.
   bool Open(const std::wstring& path);
 
-  // Functions whose undecorated name equals name without regard to case;
-  // every function for an empty name; empty with no file open. Throws
+  // Functions whose undecorated name equals name, up to its first NUL,
+  // without regard to case; every function for an empty name (one that
+  // begins with NUL is not empty); empty with no file open. Throws
   // std::bad_alloc when the name cannot be copied.
   SymbolList FindFunctionsByName(const std::wstring& name);
 

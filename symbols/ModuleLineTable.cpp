@@ -84,6 +84,8 @@ ModuleLineTable ModuleLineTable::Build(const std::vector<std::uint8_t>& c13,
     const std::uint32_t endOffset = end64 > UINT32_MAX ? UINT32_MAX : static_cast<std::uint32_t>(end64);
 
     bool first = true;
+    bool startCovered = false;
+    std::uint32_t startFile = kNoFile;
     for (const cv::LineColumnEntry& block : lines) {
       const std::uint32_t file = fileFor(block.NameIndex);
       // The contribution's start speaks for its first block's file, so a
@@ -92,21 +94,57 @@ ModuleLineTable ModuleLineTable::Build(const std::vector<std::uint8_t>& c13,
       // the same offset wins the lookup.
       if (first) {
         table.entries_.push_back({segment, base, endOffset, file});
+        startFile = file;
         first = false;
       }
       for (const cv::LineNumberEntry& line : block.LineNumbers) {
+        // The first block with an entry at the start names the start's file;
+        // a later block there is an included file (a macro, an .inc).
+        if (line.Offset == 0 && !startCovered) {
+          startFile = file;
+          startCovered = true;
+        }
         const std::uint64_t at = static_cast<std::uint64_t>(base) + line.Offset;
         if (at >= end64 && !(at == base && header->CodeSize == 0)) continue;
         table.entries_.push_back({segment, static_cast<std::uint32_t>(at), endOffset, file});
       }
     }
+    // Recorded even without blocks, so that folded functions still pair
+    // with their own subsections.
+    table.starts_.push_back({segment, base, startFile});
   }
 
-  std::stable_sort(table.entries_.begin(), table.entries_.end(), [](const Entry& a, const Entry& b) {
+  auto bySegmentOffset = [](const auto& a, const auto& b) {
+    return a.segment != b.segment ? a.segment < b.segment : a.offset < b.offset;
+  };
+  std::stable_sort(table.entries_.begin(), table.entries_.end(), bySegmentOffset);
+  std::stable_sort(table.starts_.begin(), table.starts_.end(), bySegmentOffset);
+  table.entries_.shrink_to_fit();
+  table.starts_.shrink_to_fit();
+  return table;
+}
+
+std::pair<std::vector<ModuleLineTable::Start>::const_iterator,
+          std::vector<ModuleLineTable::Start>::const_iterator>
+ModuleLineTable::StartsAt(std::uint16_t segment, std::uint32_t offset) const {
+  const Start key{segment, offset, kNoFile};
+  return std::equal_range(starts_.begin(), starts_.end(), key, [](const Start& a, const Start& b) {
     return a.segment != b.segment ? a.segment < b.segment : a.offset < b.offset;
   });
-  table.entries_.shrink_to_fit();
-  return table;
+}
+
+std::size_t ModuleLineTable::SubsectionsAt(std::uint16_t segment, std::uint32_t offset) const {
+  const auto range = StartsAt(segment, offset);
+  return static_cast<std::size_t>(range.second - range.first);
+}
+
+const std::wstring* ModuleLineTable::FunctionFile(std::uint16_t segment, std::uint32_t offset,
+                                                  std::size_t ordinal) const {
+  const auto range = StartsAt(segment, offset);
+  const std::size_t count = static_cast<std::size_t>(range.second - range.first);
+  if (count == 0) return FileAt(segment, offset);
+  const Start& start = *(range.first + static_cast<std::ptrdiff_t>(std::min(ordinal, count - 1)));
+  return start.file == kNoFile ? nullptr : &files_[start.file];
 }
 
 const std::wstring* ModuleLineTable::FileAt(std::uint16_t segment, std::uint32_t offset) const {

@@ -63,6 +63,24 @@ std::wstring FileStem(const std::wstring& path) {
   return name;
 }
 
+// How many functions of f's module come before f and start where f does.
+// Functions are stored module by module, each module's in stream order.
+std::size_t SameStartOrdinal(const std::vector<PdbFunctionSymbol>& functions,
+                             const PdbFunctionSymbol& f) {
+  std::size_t lo = 0;
+  std::size_t hi = functions.size();
+  while (lo < hi) {
+    const std::size_t mid = lo + (hi - lo) / 2;
+    if (functions[mid].module() < f.module()) lo = mid + 1;
+    else hi = mid;
+  }
+  std::size_t ordinal = 0;
+  for (std::size_t i = lo; i < functions.size() && &functions[i] != &f; ++i) {
+    if (functions[i].segment() == f.segment() && functions[i].codeOffset() == f.codeOffset()) ++ordinal;
+  }
+  return ordinal;
+}
+
 HRESULT FormatError(llvm::Error error) {
   llvm::consumeError(std::move(error));
   return E_PDB_FORMAT;
@@ -335,10 +353,10 @@ const FunctionAddressIndex& PdbImage::AddressIndex() const {
   if (!addressIndexBuilt_) {
     std::vector<FunctionAddressIndex::Entry> entries;
     entries.reserve(functions_.size());
-    codeSizes_.resize(functions_.size());
     for (std::uint32_t i = 0; i < functions_.size(); ++i) {
-      if (std::optional<std::uint32_t> rva = Rva(functions_[i])) entries.push_back({*rva, i});
-      codeSizes_[i] = functions_[i].codeSize();
+      if (std::optional<std::uint32_t> rva = Rva(functions_[i])) {
+        entries.push_back({*rva, functions_[i].codeSize(), i});
+      }
     }
     addressIndex_.Build(std::move(entries));
     addressIndexBuilt_ = true;
@@ -371,8 +389,7 @@ std::optional<std::uint32_t> PdbImage::FindByVirtualAddress(std::uint64_t va) co
   if (va < loadAddress_) return std::nullopt;
   const std::uint64_t rva = va - loadAddress_;
   if (rva > UINT32_MAX) return std::nullopt;
-  return AddressIndex().Find(static_cast<std::uint32_t>(rva),
-                            [this](std::uint32_t i) { return codeSizes_[i]; });
+  return AddressIndex().Find(static_cast<std::uint32_t>(rva));
 }
 
 HRESULT PdbImage::SetLoadAddress(std::uint64_t loadAddress) {
@@ -404,7 +421,13 @@ const std::string* PdbImage::ObjectFile(const PdbFunctionSymbol& f) const {
 
 const std::wstring* PdbImage::SourceFile(const PdbFunctionSymbol& f) {
   const ModuleLineTable* lines = LinesFor(f.module());
-  return lines ? lines->FileAt(f.segment(), f.codeOffset()) : nullptr;
+  if (!lines) return nullptr;
+  // Functions folded to one address pair with the subsections that start
+  // there in order; the ordinal is only worth counting when there are
+  // several.
+  std::size_t ordinal = 0;
+  if (lines->SubsectionsAt(f.segment(), f.codeOffset()) > 1) ordinal = SameStartOrdinal(functions_, f);
+  return lines->FunctionFile(f.segment(), f.codeOffset(), ordinal);
 }
 
 const ModuleLineTable* PdbImage::LinesFor(std::uint32_t moduleIndex) {
@@ -495,7 +518,7 @@ std::optional<std::uint32_t> PdbImage::FindNamesStream(std::uint32_t streamCount
 
 std::size_t PdbImage::IndexMemoryBytes() const {
   return functions_.capacity() * sizeof(PdbFunctionSymbol) + nameIndex_.MemoryBytes() +
-         addressIndex_.MemoryBytes() + codeSizes_.capacity() * sizeof(std::uint32_t);
+         addressIndex_.MemoryBytes();
 }
 
 std::size_t PdbImage::StreamMemoryBytes() const {

@@ -151,9 +151,6 @@ class PdbImage : public std::enable_shared_from_this<PdbImage> {
   mutable FunctionNameIndex nameIndex_;
   mutable bool addressIndexBuilt_ = false;
   mutable FunctionAddressIndex addressIndex_;
-  // Each function's code size, beside the address index: a lookup then
-  // reads no procedure record.
-  mutable std::vector<std::uint32_t> codeSizes_;
   std::vector<std::unique_ptr<ModuleLineTable>> lineTables_;
   bool stringsLoaded_ = false;
   std::unique_ptr<llvm::BinaryByteStream> namesStream_;

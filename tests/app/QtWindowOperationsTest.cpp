@@ -8,13 +8,14 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
 
-#include "CSorvantaApp.h"
+#include "CSorvantaDlg.h"
 #include "QtWindowOperations.h"
 #include "TempDir.h"
 #include "Utf8.h"
@@ -42,11 +43,8 @@ void WhenShown(std::function<void(T&)> answer) {
 
 class QtWindowOperationsTest : public ::testing::Test {
  protected:
-  void SetUp() override { theApp.mainWindow = &mainWindow; }
-  void TearDown() override { theApp.mainWindow = nullptr; }
-
   QWidget mainWindow;
-  QtWindowOperations operations;
+  QtWindowOperations operations{&mainWindow};
 };
 
 TEST_F(QtWindowOperationsTest, AMessageIsAModalWarningWithOnlyOkOverTheMainWindow) {
@@ -106,6 +104,18 @@ TEST_F(QtWindowOperationsTest, TheFileDialogGivesTheFullPathWithTheDefaultExtens
               dir.File("module.pdb"))
         << typed;
   }
+}
+
+TEST(QtWindowOperationsOwner, TheMainWindowOwnsItsOwnMessages) {
+  CSorvantaDlg dialog;
+  QWidget* owner = nullptr;
+  WhenShown<QMessageBox>([&](QMessageBox& box) {
+    owner = box.parentWidget();
+    box.button(QMessageBox::Ok)->click();
+  });
+  dialog.pathEdit->setText("no-such.pdb");
+  QTest::mouseClick(dialog.openButton, Qt::LeftButton);
+  EXPECT_EQ(owner, &dialog);
 }
 
 TEST(NameFilters, TurnsDisplayAndPatternPairsIntoQtFilters) {

@@ -1,6 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <new>
 #include <vector>
 
 #include <QComboBox>
@@ -124,6 +125,29 @@ TEST(ResizeLayoutDialog, WidgetsFollowEveryResizeAndAreOnlyMovedWhenAway) {
   dialog.resize(0, 0);  // the client area of a minimized dialog, then restored
   dialog.resize(400, 300);
   EXPECT_EQ(dialog.Placed(), Expected(400, 300));
+}
+
+// Answers nothing, and runs out of memory when asked to move a window.
+class ExhaustedLayer : public WindowLayer {
+ public:
+  bool GetWindowRect(HWND, RECT&) override { return false; }
+  HWND GetParent(HWND) override { return nullptr; }
+  bool ScreenToClient(HWND, POINT&) override { return false; }
+  bool EqualRect(const RECT&, const RECT&) override { return false; }
+  bool SetWindowPos(HWND, HWND, std::int32_t, std::int32_t, std::int32_t, std::int32_t,
+                    std::uint32_t) override {
+    throw std::bad_alloc();
+  }
+};
+
+TEST(ResizeLayoutDialog, APassThatRunsOutOfMemoryEndsInsideTheResize) {
+  ExhaustedLayer layer;
+  SampleDialog dialog(layer);
+  dialog.SetLayout(dialog.Tree());  // not laid out before initialization
+  dialog.OnInitDialog();
+  EXPECT_NO_THROW(dialog.show());
+  EXPECT_NO_THROW(dialog.resize(500, 400));
+  EXPECT_EQ(dialog.size(), QSize(500, 400));
 }
 
 class DialogKeys : public ::testing::Test {

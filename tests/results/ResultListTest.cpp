@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -162,8 +163,38 @@ TYPED_TEST(ResultListTest, PagesOutsideTheSetShowAndReadNothing) {
     this->Show(page);
     EXPECT_THAT(this->probe.Snapshot().rows, IsEmpty());
     EXPECT_EQ(this->TakeReads(), this->Only(0, 0));
+    // The summary and the selector keep what they showed.
+    EXPECT_EQ(this->probe.Snapshot().summary, L"共 2 页 46 项");
+    EXPECT_THAT(this->probe.Snapshot().entries, ElementsAre(L"第 1 页", L"第 2 页"));
   }
   EXPECT_EQ(this->probe.Snapshot().columns, kResultColumns);
+}
+
+TYPED_TEST(ResultListTest, ASymbolThatThrowsLeavesTheSetAndTheViewAsTheyWere) {
+  this->MakeFunctions(50);
+  this->Rebuild();
+  const Shown before = this->probe.Snapshot();
+  auto same = [&] {
+    const Shown now = this->probe.Snapshot();
+    return now.columns == before.columns && now.rows == before.rows && now.entries == before.entries &&
+           now.selected == before.selected && now.summary == before.summary;
+  };
+
+  // A new set whose first page throws on its 30th item.
+  SymbolList found;
+  for (int i = 0; i < 60; ++i) found.push_back(FakeSymbol::Function(L"new", 0, 16));
+  static_cast<FakeSymbol&>(*found[29]).outOfMemory = true;
+  EXPECT_THROW(ReplaceResults(this->results, this->probe.View(), found), std::bad_alloc);
+  EXPECT_TRUE(same());
+  EXPECT_EQ(this->results.size(), 50u);
+  EXPECT_THROW(SetSingleResult(this->results, this->probe.View(), found[29]), std::bad_alloc);
+  EXPECT_TRUE(same());
+  EXPECT_EQ(this->results.size(), 50u);
+
+  // A page that throws part-way keeps the page shown before.
+  this->symbols[47]->outOfMemory = true;
+  EXPECT_THROW(this->Show(1), std::bad_alloc);
+  EXPECT_TRUE(same());
 }
 
 TYPED_TEST(ResultListTest, SelectorChoiceShowsThatPage) {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <utility>
@@ -32,6 +33,7 @@ class FakeSymbol : public IDiaSymbol {
   std::optional<std::wstring> objectFileName;
   DiaRef<IDiaEnumSymbols> children;  // handed out by findChildren
   int reads = 0;
+  bool outOfMemory = false;  // every property getter throws std::bad_alloc
 
   static std::shared_ptr<FakeSymbol> Function(std::wstring name, std::uint64_t va,
                                               std::uint64_t length) {
@@ -45,8 +47,9 @@ class FakeSymbol : public IDiaSymbol {
     return s;
   }
 
-  HRESULT findChildren(std::uint32_t, const std::wstring* name, std::uint32_t flags,
+  HRESULT findChildren(std::uint32_t tag, const std::wstring* name, std::uint32_t flags,
                        DiaRef<IDiaEnumSymbols>* result) override {
+    lastChildTag = tag;
     lastChildName = name ? std::optional<std::wstring>(*name) : std::nullopt;
     lastChildFlags = flags;
     ++findChildrenCalls;
@@ -61,6 +64,7 @@ class FakeSymbol : public IDiaSymbol {
   HRESULT get_objectFileName(std::wstring* out) override { return Give(objectFileName, out); }
 
   std::optional<std::wstring> lastChildName;
+  std::uint32_t lastChildTag = 0;
   std::uint32_t lastChildFlags = 0;
   int findChildrenCalls = 0;
 
@@ -68,6 +72,7 @@ class FakeSymbol : public IDiaSymbol {
   template <class T>
   HRESULT Give(const std::optional<T>& value, T* out) {
     ++reads;
+    if (outOfMemory) throw std::bad_alloc();
     if (!value) return E_FAIL;
     *out = *value;
     return S_OK;

@@ -5,11 +5,15 @@
 #include <cstring>
 
 #include "llvm/DebugInfo/CodeView/CodeView.h"
+#include "llvm/DebugInfo/CodeView/DebugChecksumsSubsection.h"
+#include "llvm/DebugInfo/CodeView/DebugLinesSubsection.h"
+#include "llvm/DebugInfo/CodeView/DebugStringTableSubsection.h"
 #include "llvm/DebugInfo/CodeView/GUID.h"
 #include "llvm/DebugInfo/MSF/MSFBuilder.h"
 #include "llvm/DebugInfo/PDB/Native/DbiModuleDescriptorBuilder.h"
 #include "llvm/DebugInfo/PDB/Native/DbiStreamBuilder.h"
 #include "llvm/DebugInfo/PDB/Native/InfoStreamBuilder.h"
+#include "llvm/DebugInfo/PDB/Native/PDBStringTableBuilder.h"
 #include "llvm/DebugInfo/PDB/Native/PDBFileBuilder.h"
 #include "llvm/DebugInfo/PDB/Native/RawConstants.h"
 #include "llvm/DebugInfo/PDB/Native/TpiStreamBuilder.h"
@@ -19,6 +23,8 @@
 namespace sorvanta::testing {
 
 namespace {
+
+namespace cv = llvm::codeview;
 
 void Put16(std::vector<std::uint8_t>& out, std::uint16_t v) {
   out.push_back(static_cast<std::uint8_t>(v));
@@ -110,6 +116,8 @@ bool WriteTestPdb(const TestPdb& pdb, const std::string& path) {
   builder.getIpiBuilder().setVersionHeader(llvm::pdb::PdbTpiV80);
 
   // Everything handed to the builder by reference must outlive its commit.
+  // One string table holds the file names of every module's checksums.
+  auto strings = std::make_shared<cv::DebugStringTableSubsection>();
   std::vector<std::vector<std::uint8_t>> streams;
   streams.reserve(pdb.modules.size());
   std::vector<llvm::object::coff_section> sections(pdb.sectionAddresses.size());
@@ -140,8 +148,32 @@ bool WriteTestPdb(const TestPdb& pdb, const std::string& path) {
         streams.push_back(module.symbols.bytes);
         descriptor->addSymbolsInBulk(streams.back());
       }
+      if (!module.lines.empty()) {
+        auto checksums = std::make_shared<cv::DebugChecksumsSubsection>(*strings);
+        for (const TestLines& lines : module.lines) {
+          for (const TestLineBlock& block : lines.blocks) {
+            checksums->addChecksum(block.file, cv::FileChecksumKind::None, {});
+          }
+        }
+        descriptor->addDebugSubsection(checksums);
+        for (const TestLines& lines : module.lines) {
+          auto subsection = std::make_shared<cv::DebugLinesSubsection>(*checksums, *strings);
+          subsection->setRelocationAddress(lines.segment, lines.offset);
+          subsection->setCodeSize(lines.codeSize);
+          std::uint32_t line = 1;
+          for (const TestLineBlock& block : lines.blocks) {
+            subsection->createBlock(block.file);
+            for (std::uint32_t offset : block.offsets) {
+              subsection->addLineInfo(offset, cv::LineInfo(line, line, true));
+              ++line;
+            }
+          }
+          descriptor->addDebugSubsection(subsection);
+        }
+      }
     }
   }
+  builder.getStringTableBuilder().setStrings(*strings);
 
   llvm::codeview::GUID guid;
   if (llvm::Error error = builder.commit(path, &guid)) {

@@ -37,10 +37,24 @@ class SymbolRecords {
   std::vector<std::uint32_t> open_;
 };
 
+// One C13 line subsection: a contribution and its file blocks, each block
+// a file and the offsets (from the contribution's start) of its lines.
+struct TestLineBlock {
+  std::string file;
+  std::vector<std::uint32_t> offsets;
+};
+struct TestLines {
+  std::uint16_t segment = 1;
+  std::uint32_t offset = 0;
+  std::uint32_t codeSize = 0;
+  std::vector<TestLineBlock> blocks;
+};
+
 struct TestModule {
   std::string name;
   std::string objectFile;
   SymbolRecords symbols;
+  std::vector<TestLines> lines;  // written in this order
 };
 
 struct TestPdb {

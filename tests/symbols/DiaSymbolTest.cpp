@@ -115,19 +115,36 @@ TEST(DiaSymbolTest, EmptyNameAsksForEveryFunctionWithoutAName) {
   ASSERT_TRUE(dia.Open(L"a.pdb"));
   const SymbolList all = dia.FindFunctionsByName(L"");
   EXPECT_FALSE(f.scope->lastChildName.has_value());
+  EXPECT_EQ(f.scope->lastChildTag, 5u);  // functions
   EXPECT_EQ(f.scope->lastChildFlags, 18u);  // case-insensitive, undecorated
   ASSERT_EQ(all.size(), f.functions.size());
   for (std::size_t i = 0; i < all.size(); ++i) EXPECT_EQ(all[i], f.functions[i]);
 }
 
-TEST(DiaSymbolTest, NonEmptyNameIsPassedExactlyAsTyped) {
+TEST(DiaSymbolTest, NonEmptyNameIsPassedAsTypedUpToItsFirstNul) {
   Fixture f;
   DiaSymbol dia(Giving(f.source));
   ASSERT_TRUE(dia.Open(L"a.pdb"));
   dia.FindFunctionsByName(L"  Foo::Bar ");
   ASSERT_TRUE(f.scope->lastChildName.has_value());
   EXPECT_EQ(*f.scope->lastChildName, L"  Foo::Bar ");
+  EXPECT_EQ(f.scope->lastChildTag, 5u);
   EXPECT_EQ(f.scope->lastChildFlags, static_cast<std::uint32_t>(nsfCaseInsensitive | nsfUndecoratedName));
+
+  dia.FindFunctionsByName(std::wstring(L"Foo\0Bar", 7));
+  EXPECT_EQ(f.scope->lastChildName, std::optional<std::wstring>(L"Foo"));
+  // Typed text that begins with U+0000 is no empty name: it is searched as
+  // the empty string it copies to.
+  dia.FindFunctionsByName(std::wstring(L"\0Bar", 4));
+  EXPECT_EQ(f.scope->lastChildName, std::optional<std::wstring>(L""));
+}
+
+TEST(DiaSymbolTest, ASymbolTheEnumeratorClaimsButDoesNotGiveIsSkipped) {
+  Fixture f;
+  f.enumerator().items.insert(f.enumerator().items.begin() + 2, nullptr);
+  DiaSymbol dia(Giving(f.source));
+  ASSERT_TRUE(dia.Open(L"a.pdb"));
+  EXPECT_EQ(dia.FindFunctionsByName(L""), SymbolList(f.functions.begin(), f.functions.end()));
 }
 
 TEST(DiaSymbolTest, EnumerationStopsAtTheFirstFailingOrEmptyFetch) {

@@ -143,6 +143,75 @@ TEST_F(CraftedTest, FoldedFunctionsSharingAnAddressResolveToTheFirstListed) {
   EXPECT_EQ(ReadFacts(*dia.FindFunctionByVA(0x1000)).name, "before");
 }
 
+TEST_F(CraftedTest, AnAddressFindsTheFunctionThatHoldsItWithTheGreatestStart) {
+  TestModule m = Module("nesting.obj");
+  m.symbols.BeginProc(cv::S_GPROC32, "big", 1, 0x000, 0x100);
+  m.symbols.EndProc();
+  m.symbols.BeginProc(cv::S_GPROC32, "empty", 1, 0x050, 0);
+  m.symbols.EndProc();
+  m.symbols.BeginProc(cv::S_GPROC32, "small", 1, 0x080, 0x10);
+  m.symbols.EndProc();
+  // Two at one start: the first listed that holds the address wins.
+  m.symbols.BeginProc(cv::S_GPROC32, "shortFirst", 1, 0x200, 0x10);
+  m.symbols.EndProc();
+  m.symbols.BeginProc(cv::S_GPROC32, "longSecond", 1, 0x200, 0x40);
+  m.symbols.EndProc();
+  m.symbols.BeginProc(cv::S_GPROC32, "alsoLong", 1, 0x200, 0x40);
+  m.symbols.EndProc();
+  Open({m});
+  auto at = [&](std::uint64_t va) {
+    const SymbolRef s = dia.FindFunctionByVA(va);
+    return s ? ReadFacts(*s).name : std::string("(none)");
+  };
+  EXPECT_EQ(at(0x1000), "big");
+  EXPECT_EQ(at(0x1050), "big");  // the zero-length function holds nothing
+  EXPECT_EQ(at(0x1060), "big");
+  EXPECT_EQ(at(0x1080), "small");
+  EXPECT_EQ(at(0x108F), "small");
+  EXPECT_EQ(at(0x1090), "big");
+  EXPECT_EQ(at(0x10A0), "big");
+  EXPECT_EQ(at(0x10FF), "big");
+  EXPECT_EQ(at(0x1100), "(none)");
+  EXPECT_EQ(at(0x1205), "shortFirst");
+  EXPECT_EQ(at(0x1210), "longSecond");
+  EXPECT_EQ(at(0x123F), "longSecond");
+  EXPECT_EQ(at(0x1240), "(none)");
+}
+
+TEST_F(CraftedTest, AFunctionsSourceFileComesFromItsOwnLineSubsection) {
+  TestModule m = Module("lines.obj");
+  // An assembly routine whose first instruction is attributed both to its
+  // own file and to an included one.
+  m.symbols.BeginProc(cv::S_GPROC32, "asmRoutine", 1, 0x00, 0x20);
+  m.symbols.EndProc();
+  m.lines.push_back({1, 0x00, 0x20, {{"routine.asm", {0x0, 0x8}}, {"macros.inc", {0x0, 0x4}}}});
+  // Two funclets folded to one address, each with its own subsection.
+  m.symbols.BeginProc(cv::S_LPROC32, "funcletA", 1, 0x40, 0x10);
+  m.symbols.EndProc();
+  m.symbols.BeginProc(cv::S_LPROC32, "funcletB", 1, 0x40, 0x10);
+  m.symbols.EndProc();
+  m.lines.push_back({1, 0x40, 0x10, {{"a.cpp", {0x0}}}});
+  m.lines.push_back({1, 0x40, 0x10, {{"b.cpp", {0x0}}}});
+  // A subsection whose first line comes after its start: the start is
+  // still its first block's.
+  m.symbols.BeginProc(cv::S_GPROC32, "lateFirstLine", 1, 0x60, 0x10);
+  m.symbols.EndProc();
+  m.lines.push_back({1, 0x60, 0x10, {{"late.cpp", {0x4}}, {"other.h", {0x8}}}});
+  // No subsection starts at this one: the last line at or before it
+  // decides, within the subsection that covers it.
+  m.symbols.BeginProc(cv::S_GPROC32, "inside", 1, 0x88, 0x4);
+  m.symbols.EndProc();
+  m.symbols.BeginProc(cv::S_GPROC32, "uncovered", 1, 0x100, 0x4);
+  m.symbols.EndProc();
+  m.lines.push_back({1, 0x80, 0x10, {{"outer.cpp", {0x0}}, {"inner.h", {0x6}}}});
+  Open({m});
+
+  std::vector<std::string> sources;
+  for (const SymbolFacts& f : ReadAll(dia.FindFunctionsByName(L""))) sources.push_back(f.source);
+  EXPECT_EQ(sources, (std::vector<std::string>{"routine.asm", "a.cpp", "b.cpp", "late.cpp",
+                                               "inner.h", ""}));
+}
+
 TEST_F(CraftedTest, NamesWithInvalidUtf8KeepEverythingAroundTheBadBytes) {
   TestModule m = Module("\xE6\xA8\xA1\xE5\x9D\x97.obj");  // 模块.obj
   m.symbols.BeginProc(cv::S_GPROC32, std::string("bad\xFF" "name\xC3"), 1, 0, 0x10);

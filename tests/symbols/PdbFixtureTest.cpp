@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -36,22 +37,112 @@ std::string Run(const std::string& command) {
   return out;
 }
 
-struct LineBlock {
-  std::string file;
-  unsigned segment;
-  std::uint32_t start, end;
-  std::vector<std::uint32_t> offsets;
+// One C13 line subsection of a module, as llvm-pdbutil writes it out.
+struct LineSubsection {
+  unsigned segment = 0;
+  std::uint32_t offset = 0, size = 0;
+  struct Block {
+    std::string file;
+    std::vector<std::uint32_t> offsets;  // from the subsection's start
+  };
+  std::vector<Block> blocks;
 };
+
+std::string Unquote(std::string s) {
+  if (s.size() < 2 || s.front() != '\'' || s.back() != '\'') return s;
+  s = s.substr(1, s.size() - 2);
+  for (std::size_t at = s.find("''"); at != std::string::npos; at = s.find("''", at + 1)) s.erase(at, 1);
+  return s;
+}
+
+// Every module's line subsections, in stream order, from llvm-pdbutil's
+// YAML dump of the lines, which keeps the subsections apart.
+std::map<int, std::vector<LineSubsection>> LineSubsections(const std::string& pdb) {
+  const std::string dump = Run("llvm-pdbutil pdb2yaml -modules -subsections=lines '" + pdb + "' 2>&1");
+  std::istringstream in(dump);
+  const std::regex moduleLine(R"(^\s*- Module:\s+(.*)$)");
+  const std::regex linesLine(R"(^\s*- !Lines\s*$)");
+  const std::regex field(R"(^\s*(CodeSize|RelocOffset|RelocSegment):\s+(\d+)\s*$)");
+  const std::regex fileLine(R"(^\s*- FileName:\s+(.*?)\s*$)");
+  const std::regex offsetLine(R"(^\s*- Offset:\s+(\d+)\s*$)");
+  std::map<int, std::vector<LineSubsection>> all;
+  int module = -1;
+  std::string line;
+  std::smatch m;
+  while (std::getline(in, line)) {
+    if (std::regex_match(line, m, moduleLine)) {
+      ++module;
+    } else if (std::regex_match(line, m, linesLine)) {
+      all[module].emplace_back();
+    } else if (std::regex_match(line, m, field) && !all[module].empty()) {
+      const auto value = static_cast<std::uint32_t>(std::stoul(m[2]));
+      if (m[1] == "CodeSize") all[module].back().size = value;
+      if (m[1] == "RelocOffset") all[module].back().offset = value;
+      if (m[1] == "RelocSegment") all[module].back().segment = value;
+    } else if (std::regex_match(line, m, fileLine) && !all[module].empty()) {
+      all[module].back().blocks.push_back({Unquote(m[1]), {}});
+    } else if (std::regex_match(line, m, offsetLine) && !all[module].empty() &&
+               !all[module].back().blocks.empty()) {
+      all[module].back().blocks.back().offsets.push_back(static_cast<std::uint32_t>(std::stoul(m[1])));
+    }
+  }
+  return all;
+}
+
+// The source file of the k-th function of a module that starts at
+// segment:offset: from the k-th subsection starting there (the last one if
+// there are fewer), its first block with a line at its start, else its
+// first block. With no subsection starting there, the last line at or
+// before the start inside a subsection that covers it.
+std::string SourceFile(const std::vector<LineSubsection>& subsections, unsigned segment,
+                       std::uint32_t offset, std::size_t k) {
+  std::vector<const LineSubsection*> starting;
+  for (const LineSubsection& s : subsections) {
+    if (s.segment == segment && s.offset == offset) starting.push_back(&s);
+  }
+  if (!starting.empty()) {
+    const LineSubsection& own = *starting[std::min(k, starting.size() - 1)];
+    for (const auto& block : own.blocks) {
+      for (std::uint32_t o : block.offsets) {
+        if (o == 0) return block.file;
+      }
+    }
+    return own.blocks.empty() ? "" : own.blocks.front().file;
+  }
+  std::string file;
+  std::uint64_t bestAt = 0;
+  bool found = false;
+  for (const LineSubsection& s : subsections) {
+    if (s.segment != segment || offset < s.offset || offset - s.offset >= s.size) continue;
+    // A subsection's start belongs to its first block, unless a line says
+    // otherwise.
+    if (!s.blocks.empty() && (!found || s.offset >= bestAt)) {
+      file = s.blocks.front().file;
+      bestAt = s.offset;
+      found = true;
+    }
+    for (const auto& block : s.blocks) {
+      for (std::uint32_t o : block.offsets) {
+        const std::uint64_t at = std::uint64_t{s.offset} + o;
+        if (at <= offset && (!found || at >= bestAt)) {
+          file = block.file;
+          bestAt = at;
+          found = true;
+        }
+      }
+    }
+  }
+  return file;
+}
 
 // What llvm-pdbutil says about the functions of a PDB.
 std::vector<SymbolFacts> ExpectedFunctions(const std::string& pdb) {
   const std::string dump =
-      Run("llvm-pdbutil dump -section-headers -modules -symbols -l '" + pdb + "' 2>&1");
+      Run("llvm-pdbutil dump -section-headers -modules -symbols '" + pdb + "' 2>&1");
   std::istringstream in(dump);
   std::string line, part;
   std::vector<std::uint32_t> sections;
   std::vector<std::string> modules;
-  std::map<int, std::vector<LineBlock>> lines;
   struct Proc {
     int module;
     std::string name;
@@ -60,18 +151,14 @@ std::vector<SymbolFacts> ExpectedFunctions(const std::string& pdb) {
   };
   std::vector<Proc> procs;
 
-  const std::regex heading(R"(^\s*(Section Headers|Modules|Lines|Symbols)\s*$)");
+  const std::regex heading(R"(^\s*(Section Headers|Modules|Symbols)\s*$)");
   const std::regex vaLine(R"(^\s*([0-9A-F]+) virtual address)");
   const std::regex modLine(R"(^\s*Mod (\d+) \| `(.*)`:\s*$)");
-  const std::regex fileLine(R"(^(\S.*) \((MD5|SHA1|SHA256|None).*\)\s*$)");
-  const std::regex blockLine(R"(^\s*([0-9A-F]{4}):([0-9A-F]{8})-([0-9A-F]{8}), line/addr entries)");
-  const std::regex entry(R"((\d+) ([0-9A-F]{8}) !)");
   const std::regex procLine(R"(^\s*(\d+) \| S_(G|L)PROC32(_ID|_DPC|_DPC_ID)? \[size = \d+\] `(.*)`\s*$)");
   const std::regex procAddr(R"(end = (\d+), addr = (\d+):(\d+), code size = (\d+))");
   const std::regex anyRecord(R"(^\s*(\d+) \| S_)");
 
   int module = -1;
-  std::string file;
   std::uint32_t scopeEnd = 0;  // procedures before this offset are nested
   std::smatch m;
   while (std::getline(in, line)) {
@@ -83,25 +170,11 @@ std::vector<SymbolFacts> ExpectedFunctions(const std::string& pdb) {
     if (std::regex_match(line, m, modLine)) {
       module = std::stoi(m[1]);
       if (part == "Modules") modules.push_back(m[2]);
-      file.clear();
       scopeEnd = 0;
       continue;
     }
     if (part == "Section Headers" && std::regex_search(line, m, vaLine)) {
       sections.push_back(static_cast<std::uint32_t>(std::stoul(m[1], nullptr, 16)));
-    } else if (part == "Lines") {
-      if (std::regex_match(line, m, fileLine)) {
-        file = m[1];
-      } else if (std::regex_search(line, m, blockLine)) {
-        lines[module].push_back({file, static_cast<unsigned>(std::stoul(m[1], nullptr, 16)),
-                                 static_cast<std::uint32_t>(std::stoul(m[2], nullptr, 16)),
-                                 static_cast<std::uint32_t>(std::stoul(m[3], nullptr, 16)),
-                                 {}});
-      } else if (!lines[module].empty()) {
-        for (std::sregex_iterator it(line.begin(), line.end(), entry), end; it != end; ++it) {
-          lines[module].back().offsets.push_back(static_cast<std::uint32_t>(std::stoul((*it)[2], nullptr, 16)));
-        }
-      }
     } else if (part == "Symbols") {
       if (std::regex_match(line, m, procLine)) {
         const std::uint32_t at = static_cast<std::uint32_t>(std::stoul(m[1]));
@@ -119,6 +192,7 @@ std::vector<SymbolFacts> ExpectedFunctions(const std::string& pdb) {
     }
   }
 
+  std::map<int, std::vector<LineSubsection>> lines = LineSubsections(pdb);
   std::vector<SymbolFacts> expected;
   for (const Proc& p : procs) {
     SymbolFacts f;
@@ -128,22 +202,12 @@ std::vector<SymbolFacts> ExpectedFunctions(const std::string& pdb) {
     f.va = f.hasVA ? sections[p.segment - 1] + p.offset : 0;
     f.length = p.size;
     f.object = modules.at(static_cast<std::size_t>(p.module));
-    // The file whose line entry is the last one at or before the first byte.
-    const LineBlock* firstCovering = nullptr;
-    const LineBlock* best = nullptr;
-    std::uint32_t bestOffset = 0;
-    for (const LineBlock& b : lines[p.module]) {
-      if (b.segment != p.segment || p.offset < b.start || p.offset >= b.end) continue;
-      if (!firstCovering) firstCovering = &b;
-      for (std::uint32_t o : b.offsets) {
-        if (o <= p.offset && (!best || o > bestOffset)) {
-          best = &b;
-          bestOffset = o;
-        }
-      }
+    // Folded functions of one module are told apart by their order.
+    std::size_t k = 0;
+    for (const Proc* q = procs.data(); q != &p; ++q) {
+      k += q->module == p.module && q->segment == p.segment && q->offset == p.offset;
     }
-    if (!best) best = firstCovering;
-    if (best) f.source = best->file;
+    f.source = SourceFile(lines[p.module], p.segment, p.offset, k);
     expected.push_back(f);
   }
   return expected;
@@ -233,6 +297,21 @@ TEST(FixtureFactsTest, KnownFunctionsHaveTheirKnownProperties) {
 
   EXPECT_EQ(dia.FindFunctionsByName(L"overloaded").size(), 3u);
   EXPECT_EQ(dia.FindFunctionsByName(L"util::casename").size(), 2u);
+  // Several matches come in the order of the whole list.
+  const SymbolList all = dia.FindFunctionsByName(L"");
+  auto lower = [](std::wstring s) {
+    for (wchar_t& c : s) c = (c >= L'A' && c <= L'Z') ? c - L'A' + L'a' : c;
+    return s;
+  };
+  for (const std::wstring name : {L"overloaded", L"util::casename"}) {
+    SymbolList inOrder;
+    for (const SymbolRef& s : all) {
+      std::wstring n;
+      s->get_name(&n);
+      if (lower(n) == name) inOrder.push_back(s);
+    }
+    EXPECT_EQ(dia.FindFunctionsByName(name), inOrder);
+  }
   EXPECT_EQ(dia.FindFunctionsByName(L"Twice").size(), 1u);  // file-static
   EXPECT_EQ(dia.FindFunctionsByName(L"c_entry_helper").size(), 1u);  // extern "C"
   EXPECT_TRUE(dia.FindFunctionsByName(L"util").empty());  // whole names only
