@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "IDiaDataSource.h"
+#include "LoadOptions.h"
 
 namespace sorvanta {
 
@@ -13,6 +14,8 @@ class PdbImage;
 // source is gone.
 class PdbDataSource final : public IDiaDataSource {
  public:
+  explicit PdbDataSource(LoadOptions options = {}) : options_(options) {}
+
   // E_UNEXPECTED when a file was loaded already; otherwise what loading
   // the file gives (see PdbImage::Load).
   HRESULT loadDataFromPdb(const std::wstring& pdbPath) override;
@@ -20,6 +23,7 @@ class PdbDataSource final : public IDiaDataSource {
   HRESULT openSession(DiaRef<IDiaSession>* session) override;
 
  private:
+  LoadOptions options_;
   std::shared_ptr<PdbImage> image_;
 };
 

@@ -98,7 +98,8 @@ PdbImage::PdbImage(Token)
 
 PdbImage::~PdbImage() = default;
 
-HRESULT PdbImage::Load(const std::wstring& path, std::shared_ptr<PdbImage>* image) {
+HRESULT PdbImage::Load(const std::wstring& path, std::shared_ptr<PdbImage>* image,
+                       LoadOptions options) {
   image->reset();
   try {
     std::unique_ptr<llvm::MemoryBuffer> bytes;
@@ -107,7 +108,7 @@ HRESULT PdbImage::Load(const std::wstring& path, std::shared_ptr<PdbImage>* imag
 
     auto loaded = std::make_shared<PdbImage>(Token{});
     loaded->fileStem_ = FileStem(path);
-    const HRESULT parsed = loaded->Parse(std::move(bytes));
+    const HRESULT parsed = loaded->Parse(std::move(bytes), options);
     if (Failed(parsed)) return parsed;
     *image = std::move(loaded);
     return S_OK;
@@ -116,7 +117,7 @@ HRESULT PdbImage::Load(const std::wstring& path, std::shared_ptr<PdbImage>* imag
   }
 }
 
-HRESULT PdbImage::Parse(std::unique_ptr<llvm::MemoryBuffer> bytes) {
+HRESULT PdbImage::Parse(std::unique_ptr<llvm::MemoryBuffer> bytes, LoadOptions options) {
   bytes_ = reinterpret_cast<const std::uint8_t*>(bytes->getBufferStart());
   size_ = bytes->getBufferSize();
   if (!CheckMsfLayout(bytes_, size_)) return E_PDB_FORMAT;
@@ -144,7 +145,41 @@ HRESULT PdbImage::Parse(std::unique_ptr<llvm::MemoryBuffer> bytes) {
   for (std::uint32_t m = 0; m < modules_.size(); ++m) ScanModule(m, &hashes);
   BuildIndexes(hashes);
   lineTables_.resize(modules_.size());
+  if (options.publics) ReadPublics();
   return S_OK;
+}
+
+// The publics stream and the symbol-record stream, as the DBI stream names
+// them. Publics that cannot be read are left out; they never fail a load.
+void PdbImage::ReadPublics() {
+  if (file_->getNumStreams() <= kDbiStream) return;
+  const std::uint32_t dbiSize = file_->getStreamByteSize(kDbiStream);
+  if (dbiSize == 0 || dbiSize == kDeletedStreamSize) return;
+  llvm::Expected<pdb::DbiStream&> dbi = file_->getPDBDbiStream();
+  if (!dbi) {
+    llvm::consumeError(dbi.takeError());
+    return;
+  }
+  auto streamBytes = [this](std::uint32_t index, std::vector<std::uint8_t>* out) {
+    if (index >= file_->getNumStreams()) return;
+    const std::uint32_t size = file_->getStreamByteSize(index);
+    if (size == kDeletedStreamSize || size == 0) return;
+    const MsfStream stream(bytes_, blockSize_, file_->getStreamBlockList(index), size);
+    std::vector<std::uint8_t> scratch;
+    if (const std::uint8_t* p = stream.View(0, stream.length(), &scratch)) out->assign(p, p + size);
+  };
+  std::vector<std::uint8_t> publicsBytes;
+  std::vector<std::uint8_t> recordBytes;
+  streamBytes(dbi->getPublicSymbolStreamIndex(), &publicsBytes);
+  streamBytes(dbi->getSymRecordStreamIndex(), &recordBytes);
+  std::vector<PublicSymbolTable::Section> sections;
+  for (const llvm::object::coff_section& section : dbi->getSectionHeaders()) {
+    sections.push_back({section.VirtualAddress, section.VirtualSize});
+  }
+  publics_.Build(publicsBytes.data(), publicsBytes.size(), recordBytes.data(), recordBytes.size(),
+                 std::move(sections));
+  publicSymbols_.reserve(publics_.size());
+  for (std::uint32_t i = 0; i < publics_.size(); ++i) publicSymbols_.emplace_back(this, i);
 }
 
 HRESULT PdbImage::ReadModulesAndSections() {
@@ -248,6 +283,17 @@ SymbolRef PdbImage::FunctionRef(const std::shared_ptr<PdbImage>& image, std::uin
   return SymbolRef(image, &image->functions_[index]);
 }
 
+SymbolRef PdbImage::PublicRef(const std::shared_ptr<PdbImage>& image, std::uint32_t index) {
+  return SymbolRef(image, &image->publicSymbols_[index]);
+}
+
+std::optional<std::uint32_t> PdbImage::FindPublicAtOrBelow(std::uint64_t va) const {
+  if (va < loadAddress_) return std::nullopt;
+  const std::uint64_t rva = va - loadAddress_;
+  if (rva > UINT32_MAX) return std::nullopt;
+  return publics_.FindAtOrBelow(static_cast<std::uint32_t>(rva));
+}
+
 SymbolRef PdbImage::GlobalScopeRef(const std::shared_ptr<PdbImage>& image) {
   return SymbolRef(image, &image->globalScope_);
 }
@@ -277,6 +323,7 @@ HRESULT PdbImage::SetLoadAddress(std::uint64_t loadAddress) {
   if (addressIndex_.size() > 0 && addressIndex_.maxStart() > UINT64_MAX - loadAddress) {
     return E_INVALIDARG;
   }
+  if (publics_.size() > 0 && publics_.maxRva() > UINT64_MAX - loadAddress) return E_INVALIDARG;
   loadAddress_ = loadAddress;
   return S_OK;
 }

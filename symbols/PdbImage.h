@@ -11,9 +11,12 @@
 #include "FunctionNameIndex.h"
 #include "HResult.h"
 #include "IDiaSymbol.h"
+#include "LoadOptions.h"
 #include "ModuleLineTable.h"
 #include "PdbFunctionSymbol.h"
 #include "PdbGlobalScope.h"
+#include "PdbPublicSymbol.h"
+#include "PublicSymbolTable.h"
 #include "llvm/Support/Allocator.h"
 
 namespace llvm {
@@ -39,7 +42,9 @@ class PdbImage : public std::enable_shared_from_this<PdbImage> {
  public:
   // Loads path. E_PDB_NOT_FOUND, E_INVALIDARG (not a regular file),
   // E_PDB_FORMAT (not a PDB, or damaged), E_OUTOFMEMORY, E_FAIL.
-  static HRESULT Load(const std::wstring& path, std::shared_ptr<PdbImage>* image);
+  // options.publics also reads the public symbols that mark functions.
+  static HRESULT Load(const std::wstring& path, std::shared_ptr<PdbImage>* image,
+                      LoadOptions options = {});
 
   explicit PdbImage(Token);  // use Load
   ~PdbImage();
@@ -58,6 +63,14 @@ class PdbImage : public std::enable_shared_from_this<PdbImage> {
   std::vector<std::uint32_t> FindByName(const std::wstring& name, bool caseInsensitive) const;
   // The function whose code holds va (load address + RVA).
   std::optional<std::uint32_t> FindByVirtualAddress(std::uint64_t va) const;
+
+  // Public symbols (empty unless loaded with options.publics), in the
+  // table's order.
+  const PublicSymbolTable& publics() const { return publics_; }
+  std::size_t publicCount() const { return publicSymbols_.size(); }
+  static SymbolRef PublicRef(const std::shared_ptr<PdbImage>& image, std::uint32_t index);
+  // The public at or below va, inside its section.
+  std::optional<std::uint32_t> FindPublicAtOrBelow(std::uint64_t va) const;
 
   // Fails (E_INVALIDARG) when some function's address would pass 64 bits.
   HRESULT SetLoadAddress(std::uint64_t loadAddress);
@@ -87,7 +100,8 @@ class PdbImage : public std::enable_shared_from_this<PdbImage> {
     bool isLinker = false;
   };
 
-  HRESULT Parse(std::unique_ptr<llvm::MemoryBuffer> bytes);
+  HRESULT Parse(std::unique_ptr<llvm::MemoryBuffer> bytes, LoadOptions options);
+  void ReadPublics();
   HRESULT ReadModulesAndSections();
   void ScanModule(std::uint32_t moduleIndex, std::vector<std::uint32_t>* hashes);
   void BuildIndexes(const std::vector<std::uint32_t>& hashes);
@@ -110,6 +124,8 @@ class PdbImage : public std::enable_shared_from_this<PdbImage> {
   FunctionNameIndex nameIndex_;
   FunctionAddressIndex addressIndex_;
   std::uint64_t loadAddress_ = 0;
+  PublicSymbolTable publics_;
+  std::vector<PdbPublicSymbol> publicSymbols_;  // one per entry of publics_; never grows after load
 
   // Built on demand.
   std::vector<std::unique_ptr<ModuleLineTable>> lineTables_;
