@@ -127,9 +127,9 @@ TEST(PublicSymbolTable, NameSearchFoldsCaseOnTheDemangledName) {
 
 TEST(PublicSymbolTable, DamagedStreamsLoseOnlyWhatIsDamaged) {
   Streams s;
-  s.Pub("good", 1, 0x10);
+  const std::uint32_t good = s.Pub("good", 1, 0x10);
   const std::uint32_t cut = s.Pub("cut_short", 1, 0x20);
-  s.hashed.push_back(cut);                                    // listed twice
+  s.hashed.push_back(good);                                   // listed twice
   s.hashed.push_back(2);                                      // inside a record
   s.hashed.push_back(static_cast<std::uint32_t>(s.records.size()));  // at the very end
   s.hashed.push_back(0xFFFFFFF0u);                            // far past it
