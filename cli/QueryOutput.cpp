@@ -110,8 +110,46 @@ void AppendListLine(IDiaSymbol& symbol, OutputFormat format, std::string* out) {
 AddressAnswerer::AddressAnswerer(DiaRef<IDiaSession> session, bool publics, OutputFormat format)
     : session_(std::move(session)), publics_(publics), format_(format) {}
 
+namespace {
+
+// The usual batch line, [0x]HEXDIGITS and nothing else with at most 16
+// significant digits, read directly; the address rule reads it the same
+// way, only slower. Anything else goes to the rule itself.
+bool ReadPlainHex(const char* text, std::size_t size, std::uint64_t* value) {
+  std::size_t i = 0;
+  if (size >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) i = 2;
+  if (i == size) return false;
+  while (i + 1 < size && text[i] == '0') ++i;
+  if (size - i > 16) return false;
+  std::uint64_t v = 0;
+  for (; i < size; ++i) {
+    const char c = text[i];
+    unsigned digit;
+    if (c >= '0' && c <= '9') {
+      digit = static_cast<unsigned>(c - '0');
+    } else if (c >= 'a' && c <= 'f') {
+      digit = static_cast<unsigned>(c - 'a' + 10);
+    } else if (c >= 'A' && c <= 'F') {
+      digit = static_cast<unsigned>(c - 'A' + 10);
+    } else {
+      return false;
+    }
+    v = v << 4 | digit;
+  }
+  *value = v;
+  return true;
+}
+
+}  // namespace
+
+std::uint64_t ReadAddressText(const char* text, std::size_t size) {
+  std::uint64_t value = 0;
+  if (ReadPlainHex(text, size, &value)) return value;
+  return ReadAddress(Utf8ToWide(text, size));
+}
+
 void AddressAnswerer::AnswerText(const char* text, std::size_t size, std::string* out) {
-  Answer(ReadAddress(Utf8ToWide(text, size)), out);
+  Answer(ReadAddressText(text, size), out);
 }
 
 void AddressAnswerer::Answer(std::uint64_t va, std::string* out) {

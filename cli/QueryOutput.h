@@ -58,6 +58,9 @@ class AddressAnswerer {
   std::wstring name_, source_, object_;  // reused between answers
 };
 
+// The address in a line of UTF-8 text, by the window's address rule.
+std::uint64_t ReadAddressText(const char* text, std::size_t size);
+
 // "0X%08llX", the window's address format, without going through printf.
 void AppendAddress(std::uint64_t value, std::string* out);
 

@@ -228,6 +228,15 @@ TEST(QueryAddr, AddressesAreReadByTheWindowsRule) {
   EXPECT_EQ(Fields(expected[0])[1], "entry");
 }
 
+TEST(QueryAddr, TheFastReadingOfPlainHexEqualsTheRule) {
+  for (const std::string text :
+       {"", "0", "0x", "0X", "x1", "1", "0x1", "ABCdef", "0xabcdef0123456789", "ffffffffffffffff",
+        "1ffffffffffffffff", "0000000000000000000000001234", "0x0000000000000000000000001234", "12g",
+        "-1", "+1", " 1", "1 ", "0x-1", "1h", "0xx1", "\xef\xbc\x91"}) {
+    EXPECT_EQ(ReadAddressText(text.data(), text.size()), ReadAddress(Utf8ToWide(text))) << text;
+  }
+}
+
 TEST(QueryAddr, StdinAnswersLineByLineAndMatchesTheArguments) {
   const std::string pdb = kPdbs[0];
   const std::vector<std::string> addresses{"1000", "1005", "1110", "12ff", "5", "ffffffff"};
