@@ -1,6 +1,7 @@
 #include "QueryProgram.h"
 
 #include <CLI/CLI.hpp>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -110,6 +111,41 @@ void ListAll(IDiaEnumSymbols* symbols, const std::optional<NameMatcher>& filter,
     }
     item.reset();
   }
+}
+
+// Runs work on a thread with a large stack, or here when no such thread
+// can be made. The regex engine recurses once per character for patterns
+// such as (a|b)*: a name of 60,000 characters, which a crafted file can
+// hold, overflows the usual 8 MiB stack. The stack's pages are only
+// committed as they are touched.
+int RunWithLargeStack(int (*work)(const Options&), const Options& o) {
+  struct Call {
+    int (*work)(const Options&);
+    const Options* options;
+    int status;
+  } call{work, &o, kExitOk};
+  pthread_attr_t attributes;
+  if (pthread_attr_init(&attributes) != 0) return work(o);
+  pthread_t thread;
+  const bool started =
+      pthread_attr_setstacksize(&attributes, std::size_t{512} << 20) == 0 &&
+      pthread_create(&thread, &attributes, [](void* p) -> void* {
+        auto* c = static_cast<Call*>(p);
+        try {
+          c->status = c->work(*c->options);
+        } catch (const std::bad_alloc&) {
+          std::fprintf(stderr, "%s: out of memory\n", kProgram);
+          c->status = kExitOutputFailed;
+        } catch (const std::regex_error& e) {
+          std::fprintf(stderr, "%s: the regex failed on a name: %s\n", kProgram, e.what());
+          c->status = kExitOutputFailed;
+        }
+        return nullptr;
+      }, &call) == 0;
+  pthread_attr_destroy(&attributes);
+  if (!started) return work(o);
+  pthread_join(thread, nullptr);
+  return call.status;
 }
 
 int RunList(const Options& o) {
@@ -280,7 +316,10 @@ int RunQuery(int argc, char** argv) {
   }
 
   try {
-    return list->parsed() ? RunList(o) : RunAddr(o);
+    if (list->parsed()) {
+      return MatchOf(o.match) == MatchMode::kRegex ? RunWithLargeStack(RunList, o) : RunList(o);
+    }
+    return RunAddr(o);
   } catch (const std::bad_alloc&) {
     std::fprintf(stderr, "%s: out of memory\n", kProgram);
     return kExitOutputFailed;

@@ -109,6 +109,26 @@ TEST_F(StrippedPdb, AddrFallsBackToTheNearestPublicAtOrBelowInItsSection) {
             "\"start\":\"0X00401010\",\"offset\":5,\"source\":\"\",\"object\":\"\"}\n");
 }
 
+TEST(QueryRegex, AHugeNameFromACraftedFileIsMatchedWithoutACrash) {
+  // The regex engine recurses once per character here; the usual stack
+  // would overflow on this name.
+  testing::TempDir dir;
+  const std::string path = dir.File("huge-name.pdb");
+  testing::TestPdb pdb;
+  pdb.sectionAddresses = {0x1000};
+  testing::TestModule module{"m.obj", "m.obj", {}};
+  const std::string huge(60000, 'a');
+  module.symbols.BeginProc(0x1110 /* S_GPROC32 */, huge, 1, 0, 16);
+  module.symbols.EndProc();
+  pdb.modules.push_back(std::move(module));
+  ASSERT_TRUE(testing::WriteTestPdb(pdb, path));
+
+  const QueryRun run = Query({"list", path, "--name", "^(a|b)*$", "--match", "regex"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  ASSERT_EQ(Lines(run.out).size(), 1u);
+  EXPECT_EQ(Lines(run.out)[0].substr(0, 60001), huge + "\t");
+}
+
 std::string Shell(const std::string& command) {
   std::string out;
   std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
