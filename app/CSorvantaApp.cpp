@@ -1,11 +1,14 @@
 #include "CSorvantaApp.h"
 
 #include <QApplication>
+#include <QLocale>
 
 #include "CSorvantaDlg.h"
 #include "OutOfMemory.h"
 #include "QtWindowOperations.h"
 #include "Resources.h"
+#include "ScreenFit.h"
+#include "ToolkitTranslations.h"
 
 namespace sorvanta {
 
@@ -34,6 +37,9 @@ CSorvantaApp theApp;
 int CSorvantaApp::Run(int& argc, char** argv) {
   Application application(argc, argv);
   QCoreApplication::setApplicationVersion(ApplicationVersion());
+  // Qt's own dialogs and menus speak the user's language; a missing
+  // translation leaves them in English.
+  InstallToolkitTranslations(application, QLocale());
   InitInstance();
   return 0;
 }
@@ -41,6 +47,7 @@ int CSorvantaApp::Run(int& argc, char** argv) {
 bool CSorvantaApp::InitInstance() {
   CSorvantaDlg dialog;
   mainWindow = &dialog;
+  FitFirstWindowToScreen(dialog);
   // The end code does not matter: closing the window is the only way out.
   dialog.exec();
   mainWindow = nullptr;

@@ -8,6 +8,7 @@
 
 #include "AddressRule.h"
 #include "DiaSymbol.h"
+#include "FileDrop.h"
 #include "MainWindowLayout.h"
 #include "QtWindowOperations.h"
 #include "Resources.h"
@@ -39,6 +40,12 @@ CSorvantaDlg::CSorvantaDlg(std::unique_ptr<WindowOperations> own, WindowOperatio
   connect(searchSymbolButton, &QPushButton::clicked, this, &CSorvantaDlg::OnSearchSymbol);
   // activated is the user's choice only; filling the selector emits none.
   connect(pageSelector, &QComboBox::activated, this, &CSorvantaDlg::OnPageSelChange);
+  // A file dropped on the window is opened as if typed and opened by hand.
+  new FileDrop(*this, {pathEdit, addressEdit, symbolEdit, baseAddressEdit},
+               [this](const std::wstring& path) {
+                 operations.ReplaceText(*pathEdit, path);
+                 OnOpenFile();
+               });
 
   CSorvantaDlg::OnInitDialog();
 }

@@ -7,14 +7,24 @@
 
 class QComboBox;
 class QLabel;
+class QString;
 class QTableWidget;
 
 namespace sorvanta {
 
 // Puts a table into the result list's report style: column titles shown, no
-// row header, grid lines, whole-row selection, nothing editable, no sorting
-// (rows must stay where they are inserted). The main window calls it once.
+// row header, grid lines, whole-row selection of one or several rows,
+// nothing editable, no sorting (rows must stay where they are inserted).
+// Every cell is one line: rows are one text line high, a text too long for
+// its column ends in "…" and shows whole as the cell's tooltip. The copy key
+// and the context menu's "复制" put the selected rows on the clipboard
+// (SelectedRowsText). The main window calls it once.
 void SetReportStyle(QTableWidget* table);
+
+// The selected rows, top to bottom, as CopiedRowsText makes them: the cells
+// of every titled column (the six result columns, or the message alone).
+// "" when no row is selected.
+QString SelectedRowsText(const QTableWidget& table);
 
 // The result view on the main window's widgets, which it does not own:
 // a QTableWidget in report style, a non-editable QComboBox as page selector

@@ -301,5 +301,28 @@ TEST_F(CommandsTest, ALongResultIsPagedAndEveryPageCanBeChosen) {
   EXPECT_EQ(s.pages.size(), 3u);
 }
 
+// Double-clicking rows runs nothing and changes nothing; several rows can
+// be selected and copied in the order shown.
+TEST_F(CommandsTest, DoubleClickDoesNothingAndSelectedRowsCopyAsShown) {
+  Open(kX64);
+  Search("");
+  const Screen before = Read(dialog);
+  QTableWidget& list = *dialog.resultList;
+  QTest::mouseDClick(list.viewport(), Qt::LeftButton, Qt::NoModifier,
+                     list.visualRect(list.model()->index(1, 1)).center());
+  EXPECT_EQ(Read(dialog), before);
+  EXPECT_TRUE(list.findChildren<QLineEdit*>().isEmpty()) << "an editor opened";
+  EXPECT_THAT(operations.messages, IsEmpty());
+  EXPECT_THAT(operations.fileDialogs, IsEmpty());
+
+  list.selectAll();
+  std::string all;
+  for (const auto& row : before.rows) {
+    for (std::size_t c = 0; c < row.size(); ++c) all += (c > 0 ? "\t" : "") + row[c];
+    all += "\n";
+  }
+  EXPECT_EQ(SelectedRowsText(list).toStdString(), all);
+}
+
 }  // namespace
 }  // namespace sorvanta

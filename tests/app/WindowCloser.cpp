@@ -9,52 +9,16 @@
 // Exit code 0 when the window was found and asked to close, 1 when it did
 // not appear in time, 2 on bad usage or when there is no display.
 
-#include <X11/Xlib.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <thread>
 
-namespace {
+#include "XWindows.h"
 
-// The window's UTF-8 title, which Qt sets as _NET_WM_NAME.
-std::string Title(Display* display, Window window) {
-  Atom type = None;
-  int format = 0;
-  unsigned long items = 0, remaining = 0;
-  unsigned char* data = nullptr;
-  std::string title;
-  if (XGetWindowProperty(display, window, XInternAtom(display, "_NET_WM_NAME", False), 0, 1024,
-                         False, AnyPropertyType, &type, &format, &items, &remaining,
-                         &data) == Success &&
-      data != nullptr && format == 8) {
-    title.assign(reinterpret_cast<const char*>(data), items);
-  }
-  if (data != nullptr) XFree(data);
-  return title;
-}
-
-Window FindMapped(Display* display, const std::string& wanted) {
-  Window root = 0, parent = 0;
-  Window* children = nullptr;
-  unsigned int count = 0;
-  Window found = 0;
-  if (XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count)) {
-    for (unsigned int i = 0; i < count && found == 0; ++i) {
-      XWindowAttributes attributes;
-      if (XGetWindowAttributes(display, children[i], &attributes) &&
-          attributes.map_state == IsViewable && Title(display, children[i]) == wanted) {
-        found = children[i];
-      }
-    }
-  }
-  if (children != nullptr) XFree(children);
-  return found;
-}
-
-}  // namespace
+using sorvanta::testing::AskToClose;
+using sorvanta::testing::FindMapped;
 
 int main(int argc, char** argv) {
   if (argc != 3) {
@@ -80,14 +44,7 @@ int main(int argc, char** argv) {
   }
   std::printf("window_closer: found \"%s\"\n", title.c_str());
 
-  XEvent event{};
-  event.xclient.type = ClientMessage;
-  event.xclient.window = window;
-  event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
-  event.xclient.format = 32;
-  event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
-  event.xclient.data.l[1] = CurrentTime;
-  XSendEvent(display, window, False, NoEventMask, &event);
-  XCloseDisplay(display);  // flushes the request
+  AskToClose(display, window);
+  XCloseDisplay(display);
   return 0;
 }

@@ -45,6 +45,8 @@ for dep in "libc6 (>=" "libqt6widgets6" "libstdc++6 (>=" "fonts-wqy-microhei | f
   echo "$depends" | grep -qF "$dep" || fail "Depends lacks $dep"
 done
 
+[ "$(dpkg-deb -f "$deb" Recommends)" = "qt6-translations-l10n" ] || fail "Recommends lacks Qt's translations"
+
 echo "== the packaged sorvanta-query"
 dpkg-deb -x "$deb" "$out/root"
 version=$("$out/root/usr/bin/sorvanta-query" --version)

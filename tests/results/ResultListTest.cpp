@@ -7,12 +7,19 @@
 #include <string>
 #include <vector>
 
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
 #include <QCoreApplication>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QKeyEvent>
+#include <QTest>
+#include <QToolTip>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "CopiedRows.h"
 #include "DiaSymbol.h"
 #include "FakeDia.h"
 #include "ViewProbes.h"
@@ -250,6 +257,114 @@ TEST(QtResultView, UserChoiceThroughActivatedShowsThatPage) {
     QCoreApplication::sendEvent(probe.selector, &down);
     EXPECT_EQ(probe.table->rowCount(), rows);
   }
+}
+
+// A release build's object path and a template name with spaces, the texts
+// that used to wrap at "d:" and at the spaces.
+const std::wstring kLongPath =
+    L"d:\\os\\obj\\x86fre\\minkernel\\crts\\ucrt\\src\\appcrt\\startup\\mt\\objfre\\i386\\"
+    L"onexit.obj";
+const std::wstring kLongName =
+    L"std::basic_string<char, std::char_traits<char>, std::allocator<char> >::_Reallocate_grow_by";
+
+std::shared_ptr<FakeSymbol> LongFunction() {
+  auto s = FakeSymbol::Function(kLongName, 0x401000, 16);
+  s->objectFileName = kLongPath;
+  return s;
+}
+
+// Sends the tooltip request a user's hovering makes over cell (row, column)
+// and returns the tooltip then shown, "" for none.
+QString HoverToolTip(QTableWidget& table, int row, int column) {
+  QToolTip::hideText();  // hides after a short delay
+  if (!QTest::qWaitFor([] { return !QToolTip::isVisible(); }, 5000)) return QStringLiteral("stuck");
+  const QPoint at = table.visualRect(table.model()->index(row, column)).center();
+  QHelpEvent hover(QEvent::ToolTip, at, table.viewport()->mapToGlobal(at));
+  QCoreApplication::sendEvent(table.viewport(), &hover);
+  return QToolTip::isVisible() ? QToolTip::text() : QString();
+}
+
+TEST(QtResultView, EachCellIsOneLineEndingInAnEllipsisWhenCut) {
+  QtProbe probe;
+  QTableWidget& table = *probe.table;
+  RebuildResults({LongFunction()}, probe.view);
+  const QFontMetrics metrics = table.fontMetrics();
+  // One line plus a few pixels of padding, not the two lines of Qt's
+  // default row, and never less than the text itself.
+  EXPECT_GE(table.rowHeight(0), metrics.height());
+  EXPECT_LE(table.rowHeight(0), metrics.lineSpacing() + 8);
+  // Fitted to what its cells need as they are drawn: with wrapping, the
+  // path and the name in their 200 and 300 pixels would need several lines.
+  const int oneLine = table.rowHeight(0);
+  table.resizeRowToContents(0);
+  EXPECT_LE(table.rowHeight(0), oneLine);
+  EXPECT_FALSE(table.wordWrap());
+  EXPECT_EQ(table.textElideMode(), Qt::ElideRight);
+  EXPECT_FALSE(table.verticalHeader()->isVisible());
+  // The message row too.
+  RebuildResults({}, probe.view);
+  EXPECT_LE(table.rowHeight(0), metrics.lineSpacing() + 8);
+}
+
+TEST(QtResultView, ACutCellShowsItsWholeTextAsTooltipAndAWholeOneNone) {
+  QtProbe probe;
+  QTableWidget& table = *probe.table;
+  RebuildResults({LongFunction()}, probe.view);
+  EXPECT_EQ(HoverToolTip(table, 0, 6).toStdWString(), kLongPath);
+  EXPECT_EQ(HoverToolTip(table, 0, 1).toStdWString(), kLongName);
+  EXPECT_EQ(HoverToolTip(table, 0, 2), "");  // "Function"
+  EXPECT_EQ(HoverToolTip(table, 0, 3), "");  // "0X00401000"
+  // Widened until the path fits: no tooltip any more.
+  table.setColumnWidth(6, table.fontMetrics().horizontalAdvance(QString::fromStdWString(kLongPath)) + 40);
+  EXPECT_EQ(HoverToolTip(table, 0, 6), "");
+  QToolTip::hideText();
+}
+
+// Rows a, b, c show as c, b, a; the copy is in that order, whatever order
+// the rows were selected in.
+TEST(QtResultView, CopyKeyAndMenuCopyTheSelectedRowsAsTabSeparatedLines) {
+  QtProbe probe;
+  QTableWidget& table = *probe.table;
+  probe.window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&probe.window));
+  table.setFocus();
+  RebuildResults({FakeSymbol::Function(L"a", 0x1000, 1), FakeSymbol::Function(L"b", 0x2000, 2),
+                  FakeSymbol::Function(L"c", 0x3000, 3)},
+                 probe.view);
+  EXPECT_EQ(table.selectionMode(), QAbstractItemView::ExtendedSelection);
+  QClipboard& clipboard = *QApplication::clipboard();
+  clipboard.setText(QStringLiteral("before"));
+  table.clearSelection();
+  QTest::keySequence(&table, QKeySequence::Copy);
+  EXPECT_EQ(clipboard.text(), "before") << "nothing selected, nothing copied";
+
+  table.selectRow(2);
+  QTest::mouseClick(table.viewport(), Qt::LeftButton, Qt::ControlModifier,
+                    table.visualRect(table.model()->index(0, 3)).center());
+  ASSERT_EQ(table.selectionModel()->selectedRows().size(), 2);
+  QTest::keySequence(&table, QKeySequence::Copy);
+  const QString both = QStringLiteral(
+      "c\tFunction\t0X00003000\t3\tsrc.cpp\tobj.obj\n"
+      "a\tFunction\t0X00001000\t1\tsrc.cpp\tobj.obj\n");
+  EXPECT_EQ(clipboard.text(), both);
+
+  clipboard.clear();
+  const QList<QAction*> actions = table.actions();
+  ASSERT_EQ(actions.size(), 1);
+  EXPECT_EQ(actions.front()->text(), "复制");
+  EXPECT_EQ(table.contextMenuPolicy(), Qt::ActionsContextMenu);
+  actions.front()->trigger();
+  EXPECT_EQ(clipboard.text(), both);
+
+  RebuildResults({}, probe.view);
+  table.selectRow(0);
+  actions.front()->trigger();
+  EXPECT_EQ(clipboard.text(), "未找到相关符号\n");
+}
+
+TEST(CopiedRowsText, TabsAndLineBreaksInsideACellBecomeSpaces) {
+  EXPECT_EQ(CopiedRowsText({{L"a\tb", L"c\r\nd"}, {L"", L"e"}}), L"a b\tc  d\n\te\n");
+  EXPECT_EQ(CopiedRowsText({}), L"");
 }
 
 }  // namespace
