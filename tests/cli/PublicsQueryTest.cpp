@@ -102,6 +102,11 @@ TEST_F(StrippedPdb, AddrFallsBackToTheNearestPublicAtOrBelowInItsSection) {
                                 "0X00003100\t??",
                                 "0X00002000\t??",  // between the sections
                             }));
+  // A base that would push a public past 64 bits is refused; without the
+  // publics this file has no address to push.
+  EXPECT_EQ(Query({"addr", path, "--publics", "--base", "fffffffffffff000", "1"}).status, 2);
+  EXPECT_EQ(Query({"addr", path, "--base", "fffffffffffff000", "1"}).status, 0);
+
   // With a base, and as JSON.
   const QueryRun json = Query({"addr", path, "--publics", "--base", "400000", "--format", "json", "401015"});
   EXPECT_EQ(json.out,
