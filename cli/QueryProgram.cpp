@@ -196,7 +196,12 @@ bool AnswerStdin(AddressAnswerer& answerer, Output& out) {
   for (;;) {
     const ssize_t got = ::read(STDIN_FILENO, chunk.data(), chunk.size());
     if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;  // end of input (or an unreadable stdin, which ends it too)
+    if (got < 0) {
+      out.Flush();
+      std::fprintf(stderr, "%s: cannot read standard input: %s\n", kProgram, std::strerror(errno));
+      return false;
+    }
+    if (got == 0) break;  // end of input
     const char* p = chunk.data();
     const char* end = p + got;
     while (p < end) {

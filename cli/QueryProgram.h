@@ -10,7 +10,7 @@ namespace sorvanta {
 
 // Exit statuses of sorvanta-query.
 constexpr int kExitOk = 0;
-constexpr int kExitOutputFailed = 1;  // stdout could not be written, or memory ran out mid-way
+constexpr int kExitOutputFailed = 1;  // stdout not written, stdin not read, or memory ran out mid-way
 constexpr int kExitUsage = 2;
 constexpr int kExitCannotOpen = 3;
 

@@ -396,10 +396,13 @@ TEST(QueryExit, OutOfMemoryIsThreeWithTheReason) {
 #endif
 }
 
-TEST(QueryExit, AnOutputThatCannotBeWrittenIsNotSuccess) {
-  const QueryRun run = testing::RunProgram(
+TEST(QueryExit, AnOutputThatCannotBeWrittenOrAnUnreadableInputIsNotSuccess) {
+  QueryRun run = testing::RunProgram(
       "/bin/sh", {"-c", "exec \"$0\" list \"$1\" > /dev/full", kQuery, kPdbs[0]});
   EXPECT_EQ(run.status, 1);
+  run = testing::RunProgram("/bin/sh", {"-c", "exec \"$0\" addr \"$1\" < /", kQuery, kPdbs[0]});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("cannot read standard input"), std::string::npos) << run.err;
 }
 
 TEST(QueryOutputText, TsvFieldsCannotBreakTheLine) {
