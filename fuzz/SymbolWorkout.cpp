@@ -3,7 +3,10 @@
 #include <algorithm>
 
 #include "DiaSymbol.h"
+#include "IDiaEnumSymbols.h"
 #include "IDiaSymbol.h"
+#include "PdbDataSource.h"
+#include "SymTag.h"
 #include "Utf8.h"
 
 namespace sorvanta {
@@ -22,6 +25,40 @@ void ReadEverything(IDiaSymbol& symbol) {
   symbol.get_length(&value);
   symbol.get_sourceFileName(&text);
   symbol.get_objectFileName(&text);
+}
+
+// The file read again with its public symbols (what sorvanta-query
+// --publics does): list them, search one by name, find the nearest ones.
+void WorkOutPublics(const std::string& path, std::uint64_t seed) {
+  PdbDataSource source(LoadOptions{true});
+  DiaRef<IDiaSession> session;
+  if (Failed(source.loadDataFromPdb(Utf8ToWide(path))) || Failed(source.openSession(&session))) return;
+  DiaRef<IDiaSymbol> scope;
+  session->get_globalScope(&scope);
+  DiaRef<IDiaEnumSymbols> publics;
+  if (scope) scope->findChildren(SymTagPublicSymbol, nullptr, nsNone, &publics);
+  SymbolList listed;
+  SymbolRef item;
+  std::uint32_t fetched = 0;
+  while (publics && listed.size() < kSymbolsRead && Succeeded(publics->Next(1, &item, &fetched)) &&
+         fetched == 1) {
+    ReadEverything(*item);
+    listed.push_back(std::move(item));
+  }
+  if (!listed.empty()) {
+    std::wstring name;
+    listed[seed % listed.size()]->get_name(&name);
+    DiaRef<IDiaEnumSymbols> found;
+    scope->findChildren(SymTagPublicSymbol, &name, nsfCaseInsensitive, &found);
+  }
+  const std::uint64_t addresses[] = {0, 0x1000, seed, seed >> 16, ~std::uint64_t{0}};
+  for (const std::uint64_t va : addresses) {
+    SymbolRef nearest;
+    session->findSymbolByVA(va, SymTagPublicSymbol, &nearest);
+    if (nearest) ReadEverything(*nearest);
+  }
+  session->put_loadAddress(~0ull - (seed & 0xFFFF));
+  for (const SymbolRef& s : listed) ReadEverything(*s);
 }
 
 }  // namespace
@@ -62,6 +99,8 @@ std::size_t WorkOutSymbolFile(const std::string& path, std::uint64_t seed) {
   // Dropping the session (a failed open does) must leave the symbols readable.
   dia.Open(L"");
   for (std::size_t i = 0; i < count; ++i) ReadEverything(*all[i]);
+
+  WorkOutPublics(path, seed);
   return all.size();
 }
 

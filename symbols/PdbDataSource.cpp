@@ -9,7 +9,7 @@ namespace sorvanta {
 
 HRESULT PdbDataSource::loadDataFromPdb(const std::wstring& pdbPath) {
   if (image_) return E_UNEXPECTED;
-  return PdbImage::Load(pdbPath, &image_);
+  return options_ ? PdbImage::Load(pdbPath, *options_, &image_) : PdbImage::Load(pdbPath, &image_);
 }
 
 HRESULT PdbDataSource::openSession(DiaRef<IDiaSession>* session) {

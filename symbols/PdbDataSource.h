@@ -1,8 +1,10 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 
 #include "IDiaDataSource.h"
+#include "LoadOptions.h"
 
 namespace sorvanta {
 
@@ -13,6 +15,10 @@ class PdbImage;
 // source is gone.
 class PdbDataSource final : public IDiaDataSource {
  public:
+  // Without options, a load uses PdbImage::DefaultLoadOptions().
+  PdbDataSource() = default;
+  explicit PdbDataSource(LoadOptions options) : options_(options) {}
+
   // E_UNEXPECTED when a file was loaded already; otherwise what loading
   // the file gives (see PdbImage::Load).
   HRESULT loadDataFromPdb(const std::wstring& pdbPath) override;
@@ -20,6 +26,7 @@ class PdbDataSource final : public IDiaDataSource {
   HRESULT openSession(DiaRef<IDiaSession>* session) override;
 
  private:
+  std::optional<LoadOptions> options_;
   std::shared_ptr<PdbImage> image_;
 };
 

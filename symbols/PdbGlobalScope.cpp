@@ -1,5 +1,6 @@
 #include "PdbGlobalScope.h"
 
+#include "PdbEnumPublics.h"
 #include "PdbEnumSymbols.h"
 #include "PdbImage.h"
 #include "SymTag.h"
@@ -11,8 +12,9 @@ HRESULT PdbGlobalScope::findChildren(std::uint32_t symTag, const std::wstring* n
   if (!result) return E_POINTER;
   result->reset();
   if (compareFlags & (nsfRegularExpression | nsfFNameExt)) return E_NOTIMPL;
+  if (symTag == SymTagPublicSymbol) return FindPublics(name, compareFlags, result);
   if (symTag != SymTagFunction && symTag != SymTagNull) {
-    // Functions are the only children this reader knows.
+    // Functions and publics are the only children this reader knows.
     *result = std::make_shared<PdbEnumSymbols>();
     return S_FALSE;
   }
@@ -25,6 +27,19 @@ HRESULT PdbGlobalScope::findChildren(std::uint32_t symTag, const std::wstring* n
     const bool caseInsensitive = (compareFlags & nsfCaseInsensitive) != 0;
     std::vector<std::uint32_t> found = image->FindByName(*name, caseInsensitive);
     *result = std::make_shared<PdbEnumSymbols>(std::move(image), std::move(found));
+  }
+  return S_OK;
+}
+
+HRESULT PdbGlobalScope::FindPublics(const std::wstring* name, std::uint32_t compareFlags,
+                                    DiaRef<IDiaEnumSymbols>* result) {
+  std::shared_ptr<PdbImage> image = image_->self();
+  if (!name) {
+    *result = std::make_shared<PdbEnumPublics>(std::move(image));
+  } else {
+    const bool caseInsensitive = (compareFlags & nsfCaseInsensitive) != 0;
+    std::vector<std::uint32_t> found = image->publics().FindByName(*name, caseInsensitive);
+    *result = std::make_shared<PdbEnumPublics>(std::move(image), std::move(found));
   }
   return S_OK;
 }

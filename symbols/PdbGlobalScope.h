@@ -15,7 +15,9 @@ class PdbGlobalScope final : public IDiaSymbol {
   explicit PdbGlobalScope(PdbImage* image) : image_(image) {}
 
   // Children of tag SymTagFunction (or SymTagNull, any tag): all functions
-  // for a null name, else those whose name matches. Flags: nsfCaseInsensitive
+  // for a null name, else those whose name matches. Tag SymTagPublicSymbol
+  // gives the public symbols the image was loaded with, matched by their
+  // demangled names. Flags: nsfCaseInsensitive
   // folds case; nsNone and nsfCaseSensitive compare exactly; nsfUndecoratedName
   // is accepted (function names are stored undecorated). Regular expressions
   // and file-name matching are not offered (E_NOTIMPL).
@@ -29,6 +31,9 @@ class PdbGlobalScope final : public IDiaSymbol {
   HRESULT get_objectFileName(std::wstring* fileName) override;
 
  private:
+  HRESULT FindPublics(const std::wstring* name, std::uint32_t compareFlags,
+                      DiaRef<IDiaEnumSymbols>* result);
+
   PdbImage* image_;
 };
 

@@ -134,7 +134,37 @@ HRESULT PdbImage::Read(MsfFile& file, const LoadOptions& options) {
   threads = std::clamp(threads, 1u, kMaxThreads);
   if (const HRESULT hr = ReadModules(file, threads, options.bytesPerThread); Failed(hr)) return hr;
   lineTables_.resize(modules_.size());
+  if (options.publics) ReadPublics(file);
   return S_OK;
+}
+
+// The publics stream and the symbol-record stream, as the DBI stream names
+// them. Publics that cannot be read are left out; they never fail a load.
+void PdbImage::ReadPublics(MsfFile& file) {
+  using Header = pdb::DbiStreamHeader;
+  if (dbiBytes_.size() < sizeof(Header)) return;
+  const std::uint8_t* const h = dbiBytes_.data();
+  auto streamBytes = [&](std::uint32_t index, std::vector<std::uint8_t>* out) {
+    if (index == pdb::kInvalidStreamIndex) return;
+    // A stream that is missing, already read or damaged gives no publics;
+    // running out of memory still ends the load.
+    if (Failed(ReadWholeStream(file, index, out))) out->clear();
+  };
+  std::vector<std::uint8_t> publicsBytes;
+  std::vector<std::uint8_t> recordBytes;
+  streamBytes(read16le(h + offsetof(Header, PublicSymbolStreamIndex)), &publicsBytes);
+  streamBytes(read16le(h + offsetof(Header, SymRecordStreamIndex)), &recordBytes);
+  std::vector<PublicSymbolTable::Section> sections;
+  for (std::size_t at = 0; at + sizeof(llvm::object::coff_section) <= sectionHeaderBytes_.size();
+       at += sizeof(llvm::object::coff_section)) {
+    const std::uint8_t* section = sectionHeaderBytes_.data() + at;
+    sections.push_back({read32le(section + offsetof(llvm::object::coff_section, VirtualAddress)),
+                        read32le(section + offsetof(llvm::object::coff_section, VirtualSize))});
+  }
+  publics_.Build(publicsBytes.data(), publicsBytes.size(), recordBytes.data(), recordBytes.size(),
+                 std::move(sections));
+  publicSymbols_.reserve(publics_.size());
+  for (std::uint32_t i = 0; i < publics_.size(); ++i) publicSymbols_.emplace_back(this, i);
 }
 
 HRESULT PdbImage::ReadWholeStream(MsfFile& file, std::uint32_t stream,
@@ -368,6 +398,17 @@ SymbolRef PdbImage::FunctionRef(const std::shared_ptr<PdbImage>& image, std::uin
   return SymbolRef(image, &image->functions_[index]);
 }
 
+SymbolRef PdbImage::PublicRef(const std::shared_ptr<PdbImage>& image, std::uint32_t index) {
+  return SymbolRef(image, &image->publicSymbols_[index]);
+}
+
+std::optional<std::uint32_t> PdbImage::FindPublicAtOrBelow(std::uint64_t va) const {
+  if (va < loadAddress_) return std::nullopt;
+  const std::uint64_t rva = va - loadAddress_;
+  if (rva > UINT32_MAX) return std::nullopt;
+  return publics_.FindAtOrBelow(static_cast<std::uint32_t>(rva));
+}
+
 SymbolRef PdbImage::GlobalScopeRef(const std::shared_ptr<PdbImage>& image) {
   return SymbolRef(image, &image->globalScope_);
 }
@@ -399,6 +440,7 @@ HRESULT PdbImage::SetLoadAddress(std::uint64_t loadAddress) {
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
+  if (publics_.size() > 0 && publics_.maxRva() > UINT64_MAX - loadAddress) return E_INVALIDARG;
   loadAddress_ = loadAddress;
   return S_OK;
 }

@@ -10,10 +10,13 @@
 #include "FunctionNameIndex.h"
 #include "HResult.h"
 #include "IDiaSymbol.h"
+#include "LoadOptions.h"
 #include "ModuleLineTable.h"
 #include "PageBuffer.h"
 #include "PdbFunctionSymbol.h"
 #include "PdbGlobalScope.h"
+#include "PdbPublicSymbol.h"
+#include "PublicSymbolTable.h"
 
 namespace llvm {
 class BinaryByteStream;
@@ -40,13 +43,7 @@ class PdbImage : public std::enable_shared_from_this<PdbImage> {
   struct Token {};
 
  public:
-  struct LoadOptions {
-    // Threads that read and walk the modules; 0 means one per core.
-    unsigned threads = 0;
-    // Module bytes each thread should have to read at least: a thread
-    // costs more to start than a small file takes to load.
-    std::uint64_t bytesPerThread = std::uint64_t{4} << 20;
-  };
+  using LoadOptions = sorvanta::LoadOptions;
   // The options Load uses when given none; the benchmarks change them.
   static LoadOptions& DefaultLoadOptions();
 
@@ -73,6 +70,14 @@ class PdbImage : public std::enable_shared_from_this<PdbImage> {
   std::vector<std::uint32_t> FindByName(const std::wstring& name, bool caseInsensitive) const;
   // The function whose code holds va (load address + RVA).
   std::optional<std::uint32_t> FindByVirtualAddress(std::uint64_t va) const;
+
+  // Public symbols (empty unless loaded with options.publics), in the
+  // table's order.
+  const PublicSymbolTable& publics() const { return publics_; }
+  std::size_t publicCount() const { return publicSymbols_.size(); }
+  static SymbolRef PublicRef(const std::shared_ptr<PdbImage>& image, std::uint32_t index);
+  // The public at or below va, inside its section.
+  std::optional<std::uint32_t> FindPublicAtOrBelow(std::uint64_t va) const;
 
   // Fails (E_INVALIDARG) when some function's address would pass 64 bits.
   HRESULT SetLoadAddress(std::uint64_t loadAddress);
@@ -123,6 +128,7 @@ class PdbImage : public std::enable_shared_from_this<PdbImage> {
   // size. One more stream (the public symbols, say) is read at load by
   // calling this from Read.
   HRESULT ReadWholeStream(MsfFile& file, std::uint32_t stream, std::vector<std::uint8_t>* bytes);
+  void ReadPublics(MsfFile& file);
   void ScanModule(std::uint32_t moduleIndex, std::vector<std::uint32_t>* records) const;
   const FunctionNameIndex& NameIndex() const;
   const FunctionAddressIndex& AddressIndex() const;
@@ -145,6 +151,8 @@ class PdbImage : public std::enable_shared_from_this<PdbImage> {
   PdbGlobalScope globalScope_;
   std::vector<PdbFunctionSymbol> functions_;
   std::uint64_t loadAddress_ = 0;
+  PublicSymbolTable publics_;
+  std::vector<PdbPublicSymbol> publicSymbols_;  // one per entry of publics_; never grows after load
 
   // Built on demand.
   mutable bool nameIndexBuilt_ = false;

@@ -23,6 +23,12 @@ HRESULT PdbSession::findSymbolByVA(std::uint64_t virtualAddress, std::uint32_t s
                                    DiaRef<IDiaSymbol>* symbol) {
   if (!symbol) return E_POINTER;
   symbol->reset();
+  if (symTag == SymTagPublicSymbol) {
+    const std::optional<std::uint32_t> nearest = image_->FindPublicAtOrBelow(virtualAddress);
+    if (!nearest) return S_FALSE;
+    *symbol = PdbImage::PublicRef(image_, *nearest);
+    return S_OK;
+  }
   if (symTag != SymTagFunction && symTag != SymTagNull) return S_FALSE;
   const std::optional<std::uint32_t> found = image_->FindByVirtualAddress(virtualAddress);
   if (!found) return S_FALSE;

@@ -17,6 +17,8 @@ class PdbSession final : public IDiaSession {
   HRESULT put_loadAddress(std::uint64_t loadAddress) override;
   HRESULT get_globalScope(DiaRef<IDiaSymbol>* scope) override;
   // Finds functions (symTag SymTagFunction, or SymTagNull for any tag).
+  // SymTagPublicSymbol finds the nearest public at or below the address
+  // within its section, as a debugger's nearest-symbol command does.
   HRESULT findSymbolByVA(std::uint64_t virtualAddress, std::uint32_t symTag,
                          DiaRef<IDiaSymbol>* symbol) override;
 

@@ -12,6 +12,7 @@
 #include "llvm/DebugInfo/MSF/MSFBuilder.h"
 #include "llvm/DebugInfo/PDB/Native/DbiModuleDescriptorBuilder.h"
 #include "llvm/DebugInfo/PDB/Native/DbiStreamBuilder.h"
+#include "llvm/DebugInfo/PDB/Native/GSIStreamBuilder.h"
 #include "llvm/DebugInfo/PDB/Native/InfoStreamBuilder.h"
 #include "llvm/DebugInfo/PDB/Native/PDBStringTableBuilder.h"
 #include "llvm/DebugInfo/PDB/Native/PDBFileBuilder.h"
@@ -129,7 +130,7 @@ bool WriteTestPdb(const TestPdb& pdb, const std::string& path) {
       std::memset(&sections[i], 0, sizeof(sections[i]));
       std::memcpy(sections[i].Name, ".text\0\0\0", 8);
       sections[i].VirtualAddress = pdb.sectionAddresses[i];
-      sections[i].VirtualSize = 0x10000;
+      sections[i].VirtualSize = i < pdb.sectionSizes.size() ? pdb.sectionSizes[i] : 0x10000;
     }
     auto sectionBytes = llvm::makeArrayRef(reinterpret_cast<const std::uint8_t*>(sections.data()),
                                            sections.size() * sizeof(llvm::object::coff_section));
@@ -174,6 +175,20 @@ bool WriteTestPdb(const TestPdb& pdb, const std::string& path) {
     }
   }
   builder.getStringTableBuilder().setStrings(*strings);
+
+  if (!pdb.publics.empty()) {
+    std::vector<llvm::pdb::BulkPublic> publics;
+    for (const TestPublic& p : pdb.publics) {
+      llvm::pdb::BulkPublic bulk;
+      bulk.Name = p.name.c_str();  // read at commit; pdb outlives it
+      bulk.NameLen = static_cast<std::uint32_t>(p.name.size());
+      bulk.Segment = p.segment;
+      bulk.Offset = p.offset;
+      bulk.setFlags(static_cast<llvm::codeview::PublicSymFlags>(p.flags));
+      publics.push_back(bulk);
+    }
+    builder.getGsiBuilder().addPublicSymbols(std::move(publics));
+  }
 
   llvm::codeview::GUID guid;
   if (llvm::Error error = builder.commit(path, &guid)) {

@@ -57,10 +57,20 @@ struct TestModule {
   std::vector<TestLines> lines;  // written in this order
 };
 
+// A public symbol (S_PUB32) for the publics stream.
+struct TestPublic {
+  std::string name;  // as stored: decorated, or any bytes
+  std::uint16_t segment = 1;
+  std::uint32_t offset = 0;
+  std::uint16_t flags = 0x2;  // function
+};
+
 struct TestPdb {
   bool withDbi = true;
   std::vector<std::uint32_t> sectionAddresses;  // RVA of sections 1, 2, ...
+  std::vector<std::uint32_t> sectionSizes;      // their sizes; 0x10000 each when not given
   std::vector<TestModule> modules;
+  std::vector<TestPublic> publics;
 };
 
 // Writes pdb to path; false (with a gtest failure) when LLVM refuses.

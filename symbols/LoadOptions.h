@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstdint>
+
+namespace sorvanta {
+
+// What a load reads besides the functions of the module streams, and how.
+struct LoadOptions {
+  // Read the public symbols that mark functions (the publics stream and the
+  // symbol-record stream) at load. The window needs none; the query
+  // program asks for them, since a stripped PDB holds publics instead of
+  // module symbols.
+  bool publics = false;
+  // Threads that read and walk the modules; 0 means one per core.
+  unsigned threads = 0;
+  // Module bytes each thread should have to read at least: a thread costs
+  // more to start than a small file takes to load.
+  std::uint64_t bytesPerThread = std::uint64_t{4} << 20;
+};
+
+}  // namespace sorvanta
