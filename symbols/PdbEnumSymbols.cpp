@@ -7,14 +7,15 @@
 
 namespace sorvanta {
 
-PdbEnumSymbols::PdbEnumSymbols(std::shared_ptr<PdbImage> image)
-    : image_(std::move(image)), all_(true) {
-  count_ = image_ ? image_->functionCount() : 0;
+PdbEnumSymbols::PdbEnumSymbols(std::shared_ptr<PdbImage> image, Kind kind)
+    : image_(std::move(image)), kind_(kind), all_(true) {
+  if (image_) count_ = kind == Kind::kPublics ? image_->publicCount() : image_->functionCount();
 }
 
-PdbEnumSymbols::PdbEnumSymbols(std::shared_ptr<PdbImage> image, std::vector<std::uint32_t> functions)
-    : image_(std::move(image)), functions_(std::move(functions)) {
-  count_ = functions_.size();
+PdbEnumSymbols::PdbEnumSymbols(std::shared_ptr<PdbImage> image, Kind kind,
+                               std::vector<std::uint32_t> indices)
+    : image_(std::move(image)), kind_(kind), indices_(std::move(indices)) {
+  count_ = indices_.size();
 }
 
 HRESULT PdbEnumSymbols::Next(std::uint32_t count, DiaRef<IDiaSymbol>* items, std::uint32_t* fetched) {
@@ -22,8 +23,9 @@ HRESULT PdbEnumSymbols::Next(std::uint32_t count, DiaRef<IDiaSymbol>* items, std
   if (count > 1 && !fetched) return E_POINTER;
   std::uint32_t n = 0;
   while (n < count && position_ < count_) {
-    const std::uint32_t index = all_ ? static_cast<std::uint32_t>(position_) : functions_[position_];
-    items[n++] = PdbImage::FunctionRef(image_, index);
+    const std::uint32_t index = all_ ? static_cast<std::uint32_t>(position_) : indices_[position_];
+    items[n++] = kind_ == Kind::kPublics ? PdbImage::PublicRef(image_, index)
+                                         : PdbImage::FunctionRef(image_, index);
     ++position_;
   }
   if (fetched) *fetched = n;

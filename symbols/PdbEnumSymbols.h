@@ -10,14 +10,16 @@ namespace sorvanta {
 
 class PdbImage;
 
-// Enumerates functions of a loaded image: either all of them in enumeration
-// order, or a given list of function indices.
+// Enumerates functions, or public symbols, of a loaded image: either all
+// of them in the image's order, or a given list of indices.
 class PdbEnumSymbols final : public IDiaEnumSymbols {
  public:
-  // Every function of the image.
-  explicit PdbEnumSymbols(std::shared_ptr<PdbImage> image);
-  // The listed functions, in list order.
-  PdbEnumSymbols(std::shared_ptr<PdbImage> image, std::vector<std::uint32_t> functions);
+  enum class Kind { kFunctions, kPublics };
+
+  // Every symbol of that kind in the image.
+  PdbEnumSymbols(std::shared_ptr<PdbImage> image, Kind kind);
+  // The listed symbols, in list order.
+  PdbEnumSymbols(std::shared_ptr<PdbImage> image, Kind kind, std::vector<std::uint32_t> indices);
   // Nothing.
   PdbEnumSymbols() = default;
 
@@ -26,7 +28,8 @@ class PdbEnumSymbols final : public IDiaEnumSymbols {
 
  private:
   std::shared_ptr<PdbImage> image_;
-  std::vector<std::uint32_t> functions_;
+  Kind kind_ = Kind::kFunctions;
+  std::vector<std::uint32_t> indices_;
   bool all_ = false;
   std::size_t position_ = 0;
   std::size_t count_ = 0;

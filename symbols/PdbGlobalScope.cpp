@@ -1,6 +1,5 @@
 #include "PdbGlobalScope.h"
 
-#include "PdbEnumPublics.h"
 #include "PdbEnumSymbols.h"
 #include "PdbImage.h"
 #include "SymTag.h"
@@ -22,11 +21,12 @@ HRESULT PdbGlobalScope::findChildren(std::uint32_t symTag, const std::wstring* n
   // enumerator keeps it alive.
   std::shared_ptr<PdbImage> image = image_->self();
   if (!name) {
-    *result = std::make_shared<PdbEnumSymbols>(std::move(image));
+    *result = std::make_shared<PdbEnumSymbols>(std::move(image), PdbEnumSymbols::Kind::kFunctions);
   } else {
     const bool caseInsensitive = (compareFlags & nsfCaseInsensitive) != 0;
     std::vector<std::uint32_t> found = image->FindByName(*name, caseInsensitive);
-    *result = std::make_shared<PdbEnumSymbols>(std::move(image), std::move(found));
+    *result = std::make_shared<PdbEnumSymbols>(std::move(image), PdbEnumSymbols::Kind::kFunctions,
+                                               std::move(found));
   }
   return S_OK;
 }
@@ -35,11 +35,12 @@ HRESULT PdbGlobalScope::FindPublics(const std::wstring* name, std::uint32_t comp
                                     DiaRef<IDiaEnumSymbols>* result) {
   std::shared_ptr<PdbImage> image = image_->self();
   if (!name) {
-    *result = std::make_shared<PdbEnumPublics>(std::move(image));
+    *result = std::make_shared<PdbEnumSymbols>(std::move(image), PdbEnumSymbols::Kind::kPublics);
   } else {
     const bool caseInsensitive = (compareFlags & nsfCaseInsensitive) != 0;
     std::vector<std::uint32_t> found = image->publics().FindByName(*name, caseInsensitive);
-    *result = std::make_shared<PdbEnumPublics>(std::move(image), std::move(found));
+    *result = std::make_shared<PdbEnumSymbols>(std::move(image), PdbEnumSymbols::Kind::kPublics,
+                                               std::move(found));
   }
   return S_OK;
 }
