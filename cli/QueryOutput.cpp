@@ -146,12 +146,13 @@ bool AddressAnswerer::AnswerFromImage(std::uint64_t va, std::string* out) {
   const std::optional<std::uint32_t> found = image.FindByVirtualAddress(va);
   if (!found) return false;
   const PdbFunctionSymbol& f = image.function(*found);
-  const std::optional<std::uint32_t> rva = image.Rva(f);
-  if (!rva) return false;
-  const std::uint64_t start = image.loadAddress() + *rva;
-  if (va < start) return false;
-
   const std::uint32_t module = f.module();
+  // The record (address, name) is far away in a large file: have it on the
+  // way while the module's texts are looked up.
+  const std::uint8_t* record = image.ModuleSymbols(module) + f.record();
+  __builtin_prefetch(record);
+  __builtin_prefetch(record + 64);
+
   if (objectTexts_.empty()) {
     objectTexts_.resize(image.moduleCount());
     sourceTexts_.resize(image.moduleCount());
@@ -175,6 +176,11 @@ bool AddressAnswerer::AnswerFromImage(std::uint64_t va, std::string* out) {
     }
     source = &*text;
   }
+
+  const std::optional<std::uint32_t> rva = image.Rva(f);
+  if (!rva) return false;
+  const std::uint64_t start = image.loadAddress() + *rva;
+  if (va < start) return false;
 
   AppendAddress(va, out);
   out->push_back('\t');
