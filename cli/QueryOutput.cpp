@@ -5,6 +5,8 @@
 #include <utility>
 
 #include "AddressRule.h"
+#include "PdbImage.h"
+#include "PdbSession.h"
 #include "RowTexts.h"
 #include "SymTag.h"
 #include "SymTagName.h"
@@ -107,8 +109,93 @@ void AppendListLine(IDiaSymbol& symbol, OutputFormat format, std::string* out) {
   out->push_back('\n');
 }
 
-AddressAnswerer::AddressAnswerer(DiaRef<IDiaSession> session, bool publics, OutputFormat format)
-    : session_(std::move(session)), publics_(publics), format_(format) {}
+AddressAnswerer::AddressAnswerer(DiaRef<IDiaSession> session, bool publics, OutputFormat format,
+                                 bool throughDia)
+    : session_(std::move(session)), publics_(publics), format_(format) {
+  if (throughDia || format_ != OutputFormat::kTsv) return;
+  if (const auto* own = dynamic_cast<const PdbSession*>(session_.get())) image_ = own->image();
+}
+
+namespace {
+
+// AppendTsvField of the name get_name gives for these UTF-8 bytes. Plain
+// ASCII converts to itself, so it is copied; anything else takes the
+// conversion.
+void AppendTsvUtf8(const char* text, std::size_t size, std::string* out) {
+  for (std::size_t i = 0; i < size; ++i) {
+    if (static_cast<unsigned char>(text[i]) >= 0x80) {
+      AppendTsvField(Utf8ToWide(text, size), out);
+      return;
+    }
+  }
+  const std::size_t start = out->size();
+  out->append(text, size);
+  for (std::size_t i = start; i < out->size(); ++i) {
+    const auto c = static_cast<unsigned char>((*out)[i]);
+    if (c < 0x20 || c == 0x7F) {
+      out->replace(i, 1, "\xEF\xBF\xBD");
+      i += 2;
+    }
+  }
+}
+
+}  // namespace
+
+bool AddressAnswerer::AnswerFromImage(std::uint64_t va, std::string* out) {
+  PdbImage& image = *image_;
+  const std::optional<std::uint32_t> found = image.FindByVirtualAddress(va);
+  if (!found) return false;
+  const PdbFunctionSymbol& f = image.function(*found);
+  const std::uint32_t module = f.module();
+  // The record (address, name) is far away in a large file: have it on the
+  // way while the module's texts are looked up.
+  const std::uint8_t* record = image.ModuleSymbols(module) + f.record();
+  __builtin_prefetch(record);
+  __builtin_prefetch(record + 64);
+
+  if (objectTexts_.empty()) {
+    objectTexts_.resize(image.moduleCount());
+    sourceTexts_.resize(image.moduleCount());
+  }
+  std::optional<std::string>& object = objectTexts_[module];
+  if (!object) {
+    object.emplace();
+    const std::string* name = image.ObjectFile(f);
+    if (name) AppendTsvField(Utf8ToWide(*name), &*object);
+  }
+  const std::uint32_t file = image.SourceFileIndex(*found);
+  const std::string* source = nullptr;
+  if (file != ModuleLineTable::kNoFile) {
+    std::vector<std::optional<std::string>>& texts = sourceTexts_[module];
+    const ModuleLineTable& lines = image.ModuleLines(module);
+    if (texts.empty()) texts.resize(lines.fileCount());
+    std::optional<std::string>& text = texts[file];
+    if (!text) {
+      text.emplace();
+      AppendTsvField(lines.file(file), &*text);
+    }
+    source = &*text;
+  }
+
+  const std::optional<std::uint32_t> rva = image.Rva(f);
+  if (!rva) return false;
+  const std::uint64_t start = image.loadAddress() + *rva;
+  if (va < start) return false;
+
+  AppendAddress(va, out);
+  out->push_back('\t');
+  AppendTsvUtf8(f.name(), f.nameLength(), out);
+  out->push_back('\t');
+  AppendAddress(start, out);
+  out->push_back('\t');
+  AppendHex(va - start, out);
+  out->push_back('\t');
+  if (source) out->append(*source);
+  out->push_back('\t');
+  out->append(*object);
+  out->push_back('\n');
+  return true;
+}
 
 namespace {
 
@@ -153,6 +240,7 @@ void AddressAnswerer::AnswerText(const char* text, std::size_t size, std::string
 }
 
 void AddressAnswerer::Answer(std::uint64_t va, std::string* out) {
+  if (image_ && AnswerFromImage(va, out)) return;
   SymbolRef symbol;
   session_->findSymbolByVA(va, SymTagFunction, &symbol);
   bool isPublic = false;

@@ -2,12 +2,17 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "IDiaSession.h"
 #include "IDiaSymbol.h"
 
 namespace sorvanta {
+
+class PdbImage;
 
 enum class OutputFormat { kTsv, kJson };
 
@@ -45,17 +50,31 @@ void AppendListLine(IDiaSymbol& symbol, OutputFormat format, std::string* out);
 // publics) the nearest public at or below it as name+offset, else "??".
 class AddressAnswerer {
  public:
-  AddressAnswerer(DiaRef<IDiaSession> session, bool publics, OutputFormat format);
+  // Lines of TSV for a function found go the direct way (AnswerFromImage)
+  // when the session is the symbol component's own, unless throughDia.
+  AddressAnswerer(DiaRef<IDiaSession> session, bool publics, OutputFormat format,
+                  bool throughDia = false);
 
   void Answer(std::uint64_t va, std::string* out);
   // One line of text, read with the window's address rule.
   void AnswerText(const char* text, std::size_t size, std::string* out);
 
  private:
+  // The line the session's symbol getters give, read from the image
+  // itself: no symbol objects, no wide strings, and each module's source
+  // and object file texts converted once. False when no function holds va
+  // (the session path then answers).
+  bool AnswerFromImage(std::uint64_t va, std::string* out);
+
   DiaRef<IDiaSession> session_;
   bool publics_;
   OutputFormat format_;
   std::wstring name_, source_, object_;  // reused between answers
+  std::shared_ptr<PdbImage> image_;      // null: every answer goes through the session
+  // Per module: its object file's TSV text, and its source files' by the
+  // line table's file index. Filled as answers need them.
+  std::vector<std::optional<std::string>> objectTexts_;
+  std::vector<std::vector<std::optional<std::string>>> sourceTexts_;
 };
 
 // The address in a line of UTF-8 text, by the window's address rule.

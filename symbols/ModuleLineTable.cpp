@@ -15,12 +15,6 @@ namespace sorvanta {
 
 namespace cv = llvm::codeview;
 
-namespace {
-
-constexpr std::uint32_t kNoFile = UINT32_MAX;
-
-}  // namespace
-
 ModuleLineTable ModuleLineTable::Build(const std::vector<std::uint8_t>& c13,
                                        const llvm::pdb::PDBStringTable* strings) {
   ModuleLineTable table;
@@ -138,28 +132,37 @@ std::size_t ModuleLineTable::SubsectionsAt(std::uint16_t segment, std::uint32_t 
   return static_cast<std::size_t>(range.second - range.first);
 }
 
-const std::wstring* ModuleLineTable::FunctionFile(std::uint16_t segment, std::uint32_t offset,
-                                                  std::size_t ordinal) const {
+std::uint32_t ModuleLineTable::FunctionFileIndex(std::uint16_t segment, std::uint32_t offset,
+                                                 std::size_t ordinal) const {
   const auto range = StartsAt(segment, offset);
   const std::size_t count = static_cast<std::size_t>(range.second - range.first);
-  if (count == 0) return FileAt(segment, offset);
-  const Start& start = *(range.first + static_cast<std::ptrdiff_t>(std::min(ordinal, count - 1)));
-  return start.file == kNoFile ? nullptr : &files_[start.file];
+  if (count == 0) return FileIndexAt(segment, offset);
+  return (range.first + static_cast<std::ptrdiff_t>(std::min(ordinal, count - 1)))->file;
+}
+
+const std::wstring* ModuleLineTable::FunctionFile(std::uint16_t segment, std::uint32_t offset,
+                                                  std::size_t ordinal) const {
+  const std::uint32_t index = FunctionFileIndex(segment, offset, ordinal);
+  return index == kNoFile ? nullptr : &files_[index];
 }
 
 const std::wstring* ModuleLineTable::FileAt(std::uint16_t segment, std::uint32_t offset) const {
+  const std::uint32_t index = FileIndexAt(segment, offset);
+  return index == kNoFile ? nullptr : &files_[index];
+}
+
+std::uint32_t ModuleLineTable::FileIndexAt(std::uint16_t segment, std::uint32_t offset) const {
   // The last entry at or before segment:offset.
   auto it = std::upper_bound(entries_.begin(), entries_.end(), std::make_pair(segment, offset),
                              [](const std::pair<std::uint16_t, std::uint32_t>& key, const Entry& e) {
                                return key.first != e.segment ? key.first < e.segment
                                                              : key.second < e.offset;
                              });
-  if (it == entries_.begin()) return nullptr;
+  if (it == entries_.begin()) return kNoFile;
   const Entry& e = *(it - 1);
-  if (e.segment != segment) return nullptr;
-  if (offset >= e.end && offset != e.offset) return nullptr;
-  if (e.file == kNoFile) return nullptr;
-  return &files_[e.file];
+  if (e.segment != segment) return kNoFile;
+  if (offset >= e.end && offset != e.offset) return kNoFile;
+  return e.file;
 }
 
 }  // namespace sorvanta

@@ -27,6 +27,9 @@ namespace sorvanta {
 // before its start.
 class ModuleLineTable {
  public:
+  // A file index that names no file.
+  static constexpr std::uint32_t kNoFile = UINT32_MAX;
+
   // c13 holds the module's C13 debug subsections. strings may be null (no
   // string table), in which case no file can be named.
   static ModuleLineTable Build(const std::vector<std::uint8_t>& c13,
@@ -38,6 +41,12 @@ class ModuleLineTable {
   // subsection that starts there takes the last one.
   const std::wstring* FunctionFile(std::uint16_t segment, std::uint32_t offset,
                                    std::size_t ordinal) const;
+
+  // FunctionFile as an index for file(), or kNoFile.
+  std::uint32_t FunctionFileIndex(std::uint16_t segment, std::uint32_t offset,
+                                  std::size_t ordinal) const;
+  std::size_t fileCount() const { return files_.size(); }
+  const std::wstring& file(std::uint32_t index) const { return files_[index]; }
 
   // How many line subsections start at segment:offset.
   std::size_t SubsectionsAt(std::uint16_t segment, std::uint32_t offset) const;
@@ -63,6 +72,7 @@ class ModuleLineTable {
     std::uint32_t file;  // index into files_
   };
 
+  std::uint32_t FileIndexAt(std::uint16_t segment, std::uint32_t offset) const;
   std::pair<std::vector<Start>::const_iterator, std::vector<Start>::const_iterator> StartsAt(
       std::uint16_t segment, std::uint32_t offset) const;
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <system_error>
 #include <thread>
+#include <unordered_map>
 
 #include "MsfFile.h"
 #include "Utf8.h"
@@ -470,6 +471,37 @@ const std::wstring* PdbImage::SourceFile(const PdbFunctionSymbol& f) {
   std::size_t ordinal = 0;
   if (lines->SubsectionsAt(f.segment(), f.codeOffset()) > 1) ordinal = SameStartOrdinal(functions_, f);
   return lines->FunctionFile(f.segment(), f.codeOffset(), ordinal);
+}
+
+std::uint32_t PdbImage::SourceFileIndex(std::uint32_t function) {
+  if (moduleFunctions_.empty()) {
+    // Functions are stored module by module: where each module's run starts.
+    moduleFunctions_.assign(modules_.size() + 1, 0);
+    for (const PdbFunctionSymbol& f : functions_) ++moduleFunctions_[f.module() + 1];
+    for (std::size_t m = 1; m < moduleFunctions_.size(); ++m) moduleFunctions_[m] += moduleFunctions_[m - 1];
+    functionFiles_.resize(modules_.size());
+  }
+  const std::uint32_t module = functions_[function].module();
+  const std::uint32_t first = moduleFunctions_[module];
+  std::vector<std::uint32_t>& files = functionFiles_[module];
+  if (files.empty()) {
+    const std::uint32_t last = moduleFunctions_[module + 1];
+    const ModuleLineTable& lines = *LinesFor(module);
+    // SourceFile's rule for every function of the module in one pass: the
+    // same-start ordinal is counted as the functions go by, in stream order.
+    std::unordered_map<std::uint64_t, std::size_t> sameStart;
+    files.reserve(last - first);
+    for (std::uint32_t i = first; i < last; ++i) {
+      const std::uint16_t segment = functions_[i].segment();
+      const std::uint32_t offset = functions_[i].codeOffset();
+      std::size_t ordinal = 0;
+      if (lines.SubsectionsAt(segment, offset) > 1) {
+        ordinal = sameStart[static_cast<std::uint64_t>(segment) << 32 | offset]++;
+      }
+      files.push_back(lines.FunctionFileIndex(segment, offset, ordinal));
+    }
+  }
+  return files[function - first];
 }
 
 const ModuleLineTable* PdbImage::LinesFor(std::uint32_t moduleIndex) {

@@ -88,6 +88,16 @@ class PdbImage : public std::enable_shared_from_this<PdbImage> {
   const std::wstring* SourceFile(const PdbFunctionSymbol& f);
   const std::string* ObjectFile(const PdbFunctionSymbol& f) const;
 
+  // For callers that ask about many functions (the query program's batch
+  // lookups): SourceFile of function index as an index into its module's
+  // line table (ModuleLines(...)->file(i)), or ModuleLineTable::kNoFile.
+  // The first call for a module records the answer of each of its
+  // functions (4 bytes each), so only such callers pay that memory.
+  std::uint32_t SourceFileIndex(std::uint32_t function);
+  // The module's line table, built on first use.
+  const ModuleLineTable& ModuleLines(std::uint32_t module) { return *LinesFor(module); }
+  std::size_t moduleCount() const { return modules_.size(); }
+
   const std::wstring& fileStem() const { return fileStem_; }
 
   // Shared ownership of this image, for objects inside it (the global
@@ -160,6 +170,9 @@ class PdbImage : public std::enable_shared_from_this<PdbImage> {
   mutable bool addressIndexBuilt_ = false;
   mutable FunctionAddressIndex addressIndex_;
   std::vector<std::unique_ptr<ModuleLineTable>> lineTables_;
+  // Per module, SourceFileIndex of each of its functions; empty until asked.
+  std::vector<std::vector<std::uint32_t>> functionFiles_;
+  std::vector<std::uint32_t> moduleFunctions_;  // first function of module m; m = count: the end
   bool stringsLoaded_ = false;
   std::unique_ptr<llvm::BinaryByteStream> namesStream_;
   std::unique_ptr<llvm::pdb::PDBStringTable> strings_;

@@ -16,10 +16,13 @@
 #include "NameMatch.h"
 #include "QueryOutput.h"
 #include "QueryProcess.h"
+#include "QueryProgram.h"
 #include "RowTexts.h"
 #include "SmallMsf.h"
 #include "TempDir.h"
+#include "TestPdbWriter.h"
 #include "Utf8.h"
+#include "llvm/DebugInfo/CodeView/CodeView.h"
 
 namespace sorvanta {
 namespace {
@@ -402,6 +405,73 @@ TEST(QueryExit, AnOutputThatCannotBeWrittenOrAnUnreadableInputIsNotSuccess) {
   run = testing::RunProgram("/bin/sh", {"-c", "exec \"$0\" addr \"$1\" < /", kQuery, kPdbs[0]});
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.err.find("cannot read standard input"), std::string::npos) << run.err;
+}
+
+// The direct answers of addr (read from the image, texts converted once per
+// module) against the answers through the session's symbols, on a file made
+// for the cases where they could part: names that are not plain ASCII or
+// hold control characters, a non-ASCII object and source file, the linker's
+// module, folded functions, a function past every line subsection, and
+// modules asked for out of order.
+TEST(QueryAddr, DirectAnswersEqualTheAnswersThroughTheSymbols) {
+  namespace cv = llvm::codeview;
+  TempDir dir;
+  const std::string path = dir.File("texts.pdb");
+  testing::TestPdb pdb;
+  pdb.sectionAddresses = {0x1000};
+  testing::TestModule a{"\xE6\xA8\xA1\xE5\x9D\x97.obj", "\xE6\xA8\xA1\xE5\x9D\x97.obj", {}, {}};
+  a.symbols.BeginProc(cv::S_GPROC32, std::string("bad\xFF" "name\xC3"), 1, 0x00, 0x10);
+  a.symbols.EndProc();
+  a.symbols.BeginProc(cv::S_GPROC32, "\xE5\x87\xBD\xE6\x95\xB0", 1, 0x10, 0x10);
+  a.symbols.EndProc();
+  a.symbols.BeginProc(cv::S_GPROC32, "tab\there\x7F", 1, 0x20, 0x10);
+  a.symbols.EndProc();
+  a.symbols.BeginProc(cv::S_LPROC32, "foldedA", 1, 0x40, 0x10);
+  a.symbols.EndProc();
+  a.symbols.BeginProc(cv::S_LPROC32, "foldedB", 1, 0x40, 0x10);
+  a.symbols.EndProc();
+  a.symbols.BeginProc(cv::S_GPROC32, "uncovered", 1, 0x80, 0x10);
+  a.symbols.EndProc();
+  a.lines.push_back({1, 0x00, 0x10, {{"\xC3\xBC" "ber.cpp", {0x0}}}});
+  a.lines.push_back({1, 0x10, 0x20, {{"wide.cpp", {0x0}}, {"inner\t.h", {0x10}}}});
+  a.lines.push_back({1, 0x40, 0x10, {{"a.cpp", {0x0}}}});
+  a.lines.push_back({1, 0x40, 0x10, {{"b.cpp", {0x0}}}});
+  testing::TestModule b{"plain.obj", "plain.obj", {}, {}};
+  b.symbols.BeginProc(cv::S_GPROC32, "plain", 1, 0x100, 0x10);
+  b.symbols.EndProc();
+  b.lines.push_back({1, 0x100, 0x10, {{"plain.cpp", {0x0}}}});
+  testing::TestModule linker{"* Linker *", "* Linker *", {}, {}};
+  linker.symbols.BeginProc(cv::S_GPROC32, "linkerMade", 1, 0x200, 0x10);
+  linker.symbols.EndProc();
+  pdb.modules = {a, b, linker};
+  ASSERT_TRUE(testing::WriteTestPdb(pdb, path));
+
+  for (const std::uint64_t base : {std::uint64_t{0}, std::uint64_t{0x7FF600000000}}) {
+    DiaRef<IDiaSession> session;
+    ASSERT_TRUE(Succeeded(OpenPdb(path, false, &session)));
+    if (base != 0) {
+      ASSERT_TRUE(Succeeded(session->put_loadAddress(base)));
+    }
+    AddressAnswerer direct(session, false, OutputFormat::kTsv);
+    AddressAnswerer throughSymbols(session, false, OutputFormat::kTsv, true);
+    // Later modules first, so that no answer depends on the order modules
+    // are first asked for.
+    std::vector<std::uint64_t> addresses;
+    for (const std::uint64_t rva : {0x200, 0x20F, 0x105, 0x100, 0x0, 0x5, 0xF, 0x10, 0x1F, 0x24,
+                                    0x2F, 0x30, 0x40, 0x4F, 0x80, 0x8F, 0x90, 0x300}) {
+      addresses.push_back(base + 0x1000 + rva);
+    }
+    std::string got, expected;
+    for (const std::uint64_t va : addresses) {
+      direct.Answer(va, &got);
+      throughSymbols.Answer(va, &expected);
+    }
+    EXPECT_EQ(got, expected);
+    // The file's own texts made it through: nothing above was left empty.
+    EXPECT_NE(expected.find("\xC3\xBC" "ber.cpp"), std::string::npos) << expected;
+    EXPECT_NE(expected.find("a.cpp\t"), std::string::npos) << expected;
+    EXPECT_NE(expected.find("tab\xEF\xBF\xBDhere"), std::string::npos) << expected;
+  }
 }
 
 TEST(QueryOutputText, TsvFieldsCannotBreakTheLine) {
