@@ -12,6 +12,7 @@
 
 #include "QueryProcess.h"
 #include "TempDir.h"
+#include "TestProcess.h"
 #include "TestPdbWriter.h"
 
 namespace sorvanta {
@@ -134,14 +135,7 @@ TEST(QueryRegex, AHugeNameFromACraftedFileIsMatchedWithoutACrash) {
   EXPECT_EQ(Lines(run.out)[0].substr(0, 60001), huge + "\t");
 }
 
-std::string Shell(const std::string& command) {
-  std::string out;
-  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-  if (!pipe) return out;
-  char buffer[4096];
-  while (std::size_t n = fread(buffer, 1, sizeof buffer, pipe.get())) out.append(buffer, n);
-  return out;
-}
+using testing::Shell;
 
 TEST(FixturePublics, EveryFunctionPublicIsListedAtItsFunction) {
   for (const char* name : {"sample-x64.pdb", "sample-x86.pdb"}) {

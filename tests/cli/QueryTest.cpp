@@ -20,6 +20,7 @@
 #include "RowTexts.h"
 #include "SmallMsf.h"
 #include "TempDir.h"
+#include "TestProcess.h"
 #include "TestPdbWriter.h"
 #include "Utf8.h"
 #include "llvm/DebugInfo/CodeView/CodeView.h"
@@ -372,14 +373,6 @@ TEST(QueryExit, AFileThatCannotBeOpenedIsThreeWithTheReason) {
     }
   }
 }
-
-#if defined(__SANITIZE_ADDRESS__)
-#define SORVANTA_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define SORVANTA_ASAN 1
-#endif
-#endif
 
 TEST(QueryExit, OutOfMemoryIsThreeWithTheReason) {
 #ifdef SORVANTA_ASAN

@@ -11,6 +11,7 @@
 
 #include "MsfImage.h"
 #include "TempDir.h"
+#include "TestProcess.h"
 
 namespace sorvanta {
 namespace {
@@ -25,11 +26,7 @@ const std::string kFixtures = SORVANTA_FIXTURES_DIR;
 std::string DumpWithoutBlocks(const std::string& pdb) {
   const std::string command = "llvm-pdbutil dump -all '" + pdb +
                               "' 2>&1 | grep -v -e 'Blocks:' -e 'Block Size' -e 'Number of blocks'";
-  std::string out;
-  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-  char buffer[4096];
-  while (pipe && std::fgets(buffer, sizeof buffer, pipe.get())) out += buffer;
-  return out;
+  return testing::Shell(command);
 }
 
 TEST(MsfImageTest, WritingBackUnchangedGivesTheSameBytes) {

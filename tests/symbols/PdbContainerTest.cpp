@@ -29,6 +29,7 @@
 #include "MsfImage.h"
 #include "SymbolFacts.h"
 #include "TempDir.h"
+#include "TestProcess.h"
 
 namespace sorvanta {
 namespace {
@@ -42,17 +43,7 @@ using testing::Wide;
 const std::string kFixture = SORVANTA_FIXTURES_DIR "/sample-x64.pdb";
 constexpr std::uint64_t kMiB = 1 << 20;
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
+using testing::kSanitized;
 
 MsfImage Fixture() {
   std::string error;

@@ -17,6 +17,7 @@
 #include "DiaSymbol.h"
 #include "SymTag.h"
 #include "SymbolFacts.h"
+#include "TestProcess.h"
 
 namespace sorvanta {
 namespace {
@@ -27,15 +28,6 @@ using testing::SymbolFacts;
 using testing::Wide;
 
 const std::string kFixtures = SORVANTA_FIXTURES_DIR;
-
-std::string Run(const std::string& command) {
-  std::string out;
-  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-  if (!pipe) return out;
-  char buffer[4096];
-  while (std::size_t n = fread(buffer, 1, sizeof buffer, pipe.get())) out.append(buffer, n);
-  return out;
-}
 
 // One C13 line subsection of a module, as llvm-pdbutil writes it out.
 struct LineSubsection {
@@ -58,7 +50,7 @@ std::string Unquote(std::string s) {
 // Every module's line subsections, in stream order, from llvm-pdbutil's
 // YAML dump of the lines, which keeps the subsections apart.
 std::map<int, std::vector<LineSubsection>> LineSubsections(const std::string& pdb) {
-  const std::string dump = Run("llvm-pdbutil pdb2yaml -modules -subsections=lines '" + pdb + "' 2>&1");
+  const std::string dump = testing::Shell("llvm-pdbutil pdb2yaml -modules -subsections=lines '" + pdb + "' 2>&1");
   std::istringstream in(dump);
   const std::regex moduleLine(R"(^\s*- Module:\s+(.*)$)");
   const std::regex linesLine(R"(^\s*- !Lines\s*$)");
@@ -138,7 +130,7 @@ std::string SourceFile(const std::vector<LineSubsection>& subsections, unsigned 
 // What llvm-pdbutil says about the functions of a PDB.
 std::vector<SymbolFacts> ExpectedFunctions(const std::string& pdb) {
   const std::string dump =
-      Run("llvm-pdbutil dump -section-headers -modules -symbols '" + pdb + "' 2>&1");
+      testing::Shell("llvm-pdbutil dump -section-headers -modules -symbols '" + pdb + "' 2>&1");
   std::istringstream in(dump);
   std::string line, part;
   std::vector<std::uint32_t> sections;

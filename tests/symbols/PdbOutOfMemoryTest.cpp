@@ -17,15 +17,8 @@
 #include "PdbImage.h"
 #include "SmallMsf.h"
 #include "TempDir.h"
+#include "TestProcess.h"
 #include "Utf8.h"
-
-#if defined(__SANITIZE_ADDRESS__)
-#define SORVANTA_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define SORVANTA_ASAN 1
-#endif
-#endif
 
 namespace sorvanta {
 namespace {
