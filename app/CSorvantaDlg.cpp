@@ -6,7 +6,7 @@
 #include <QPushButton>
 #include <QTableWidget>
 
-#include "AddressRule.h"
+#include "AddressText.h"
 #include "DiaSymbol.h"
 #include "FileDrop.h"
 #include "MainWindowLayout.h"

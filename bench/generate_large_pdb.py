@@ -1,13 +1,16 @@
 #!/usr/bin/env python3
 """Writes C++ sources with many small functions and builds them into a large
-PDB with clang-cl and lld-link, for the benchmarks.
+image and its PDB with clang-cl and lld-link, for the benchmarks.
 
     generate_large_pdb.py FILES FUNCTIONS_PER_FILE OUTPUT.pdb
 
 Each file holds a namespace with classes (member and static methods), free
 functions and their overloads, and file-static functions, all kept out of
-line (/Od, noinline) and all kept by the linker (/OPT:NOREF). Objects are
-compiled in parallel, one job per core.
+line (/Od, noinline) and all kept by the linker (/OPT:NOREF). One function
+in six calls a chain of forced-inline helpers (two deep, one of them
+twice), so the PDB has inline sites for the symbolizer to unwind. The image
+is kept beside the PDB (OUTPUT with .exe), and records the PDB under
+OUTPUT's file name. Objects are compiled in parallel, one job per core.
 """
 import os
 import shutil
@@ -34,7 +37,7 @@ def source(index, count):
             members.setdefault(c, []).append(f"  static __declspec(noinline) int Make{j}(int x);")
             body.append(f"int {ns}::Widget{c}::Make{j}(int x) {{ return x * {j + 1}; }}")
         elif kind == 2:
-            body.append(f"namespace {ns} {{ __declspec(noinline) int Compute{j}(int x) {{ return x ^ {j}; }} }}")
+            body.append(f"namespace {ns} {{ __declspec(noinline) int Compute{j}(int x) {{ return Outer(x) ^ {j}; }} }}")
         elif kind == 3:
             # An overload of the function just before it.
             body.append(f"namespace {ns} {{ __declspec(noinline) int Compute{j - 1}(int x, int y) {{ return x - y + {j}; }} }}")
@@ -43,7 +46,9 @@ def source(index, count):
             statics.append(f"Local{j}")
         else:
             body.append(f'extern "C" __declspec(noinline) int c_func_{index}_{j}(int x) {{ return x - {j}; }}')
-    lines = [f"namespace {ns} {{"]
+    lines = [f"namespace {ns} {{",
+             "static __forceinline int Inner(int x) { return x * 3 + 1; }",
+             "static __forceinline int Outer(int x) { return Inner(x) ^ Inner(x + 1); }"]
     for c, decls in members.items():
         lines.append(f"class Widget{c} {{\n public:\n  int value;")
         lines += decls
@@ -59,6 +64,7 @@ def main():
     if len(sys.argv) != 4:
         sys.exit(__doc__)
     files, per_file, output = int(sys.argv[1]), int(sys.argv[2]), os.path.abspath(sys.argv[3])
+    stem = os.path.splitext(os.path.basename(output))[0]
     work = tempfile.mkdtemp(prefix="sorvanta-bench-")
     try:
         for i in range(files):
@@ -79,9 +85,10 @@ def main():
             f.write("\n".join(f"{n}.obj" for n in names) + "\n")
         subprocess.run(["lld-link", "/nologo", "/DEBUG", "/NODEFAULTLIB", "/ENTRY:entry",
                         "/SUBSYSTEM:CONSOLE", "/OPT:NOREF", "/OPT:NOICF", "/INCREMENTAL:NO",
-                        "/OUT:large.exe", "/PDB:large.pdb", "@objects.rsp"], cwd=work, check=True)
+                        f"/OUT:{stem}.exe", f"/PDB:{stem}.pdb", "@objects.rsp"], cwd=work, check=True)
         os.makedirs(os.path.dirname(output), exist_ok=True)
-        shutil.move(os.path.join(work, "large.pdb"), output)
+        shutil.move(os.path.join(work, f"{stem}.exe"), os.path.splitext(output)[0] + ".exe")
+        shutil.move(os.path.join(work, f"{stem}.pdb"), output)
     finally:
         shutil.rmtree(work, ignore_errors=True)
 

@@ -1,58 +1,48 @@
 #include "NameMatch.h"
 
-#include <locale>
+#include <re2/re2.h>
 
 #include "Utf8.h"
 
 namespace sorvanta {
 
-namespace {
-
-// icase on wide text folds through the regex's locale; the classic "C"
-// locale folds ASCII only, so a UTF-8 locale is used when there is one.
-std::locale RegexLocale() {
-  for (const char* name : {"C.UTF-8", "C.utf8", "en_US.UTF-8"}) {
-    try {
-      return std::locale(name);
-    } catch (const std::runtime_error&) {
-    }
-  }
-  return std::locale::classic();
-}
-
-}  // namespace
-
-std::optional<NameMatcher> NameMatcher::Make(MatchMode mode, const std::wstring& pattern,
+std::optional<NameMatcher> NameMatcher::Make(MatchMode mode, std::string_view pattern,
                                              std::string* error) {
   NameMatcher matcher;
   matcher.mode_ = mode;
   if (mode == MatchMode::kRegex) {
-    try {
-      auto regex = std::make_shared<std::wregex>();
-      regex->imbue(RegexLocale());
-      regex->assign(pattern, std::regex::ECMAScript | std::regex::icase);
-      matcher.regex_ = std::move(regex);
-    } catch (const std::regex_error& e) {
-      *error = e.what();
+    RE2::Options options;
+    options.set_case_sensitive(false);
+    options.set_log_errors(false);
+    std::string valid;
+    AppendValidUtf8(pattern, &valid);
+    auto regex = std::make_shared<RE2>(valid, options);
+    if (!regex->ok()) {
+      *error = regex->error();
       return std::nullopt;
     }
+    matcher.regex_ = std::move(regex);
   } else {
-    matcher.folded_ = FoldWide(pattern);
+    matcher.folded_ = FoldUtf8(pattern);
   }
   return matcher;
 }
 
-bool NameMatcher::Matches(const std::wstring& name) const {
+bool NameMatcher::Matches(std::string_view name) const {
   switch (mode_) {
-    case MatchMode::kRegex:
-      return std::regex_search(name, *regex_);
+    case MatchMode::kRegex: {
+      if (IsValidUtf8(name)) return RE2::PartialMatch(re2::StringPiece(name.data(), name.size()), *regex_);
+      std::string valid;
+      AppendValidUtf8(name, &valid);
+      return RE2::PartialMatch(valid, *regex_);
+    }
     case MatchMode::kGlob:
-      return GlobMatches(folded_, FoldWide(name));
+      return GlobMatches(folded_, FoldUtf8(name));
     case MatchMode::kSubstring:
     case MatchMode::kExact:
       break;
   }
-  return FoldWide(name).find(folded_) != std::u32string::npos;
+  return FoldUtf8(name).find(folded_) != std::u32string::npos;
 }
 
 bool GlobMatches(const std::u32string& glob, const std::u32string& text) {

@@ -3,12 +3,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
-#include <optional>
 #include <string>
-#include <vector>
-
-#include "IDiaSession.h"
-#include "IDiaSymbol.h"
+#include <string_view>
 
 namespace sorvanta {
 
@@ -20,7 +16,7 @@ enum class OutputFormat { kTsv, kJson };
 // over in large writes; Flush() writes whatever is pending.
 class Output {
  public:
-  explicit Output(std::FILE* file) : file_(file) {}
+  explicit Output(std::FILE* file) : file_(file) { buffer_.reserve(2 * kChunk); }
   Output(const Output&) = delete;
   Output& operator=(const Output&) = delete;
 
@@ -40,51 +36,38 @@ class Output {
   bool failed_ = false;
 };
 
+// Appends text (UTF-8 as stored, or any bytes) as a TSV field: each byte
+// that starts no valid sequence, and each control character (a tab or a
+// line break would break the line's framing), becomes U+FFFD.
+void AppendTsvText(std::string_view text, std::string* out);
+
 // One line of `list`: name, symbol type, address, length, source file and
-// object file, as the window's row shows them (RowTexts), except that a
-// value the symbol does not have is left empty (null in JSON) rather than
-// shown as 0.
-void AppendListLine(IDiaSymbol& symbol, OutputFormat format, std::string* out);
+// object file, the window's row texts, except that a value the symbol does
+// not have is left empty (null in JSON) rather than shown as 0.
+void AppendFunctionLine(PdbImage& image, std::uint32_t function, OutputFormat format, std::string* out);
+// The same for a public symbol, with its demangled name; scratch holds a
+// name the image does not keep.
+void AppendPublicLine(const PdbImage& image, std::uint32_t index, OutputFormat format,
+                      std::string* scratch, std::string* out);
 
 // Answers `addr` for one address: the function that holds it, else (with
 // publics) the nearest public at or below it as name+offset, else "??".
 class AddressAnswerer {
  public:
-  // Lines of TSV for a function found go the direct way (AnswerFromImage)
-  // when the session is the symbol component's own, unless throughDia.
-  AddressAnswerer(DiaRef<IDiaSession> session, bool publics, OutputFormat format,
-                  bool throughDia = false);
+  AddressAnswerer(std::shared_ptr<PdbImage> image, bool publics, OutputFormat format);
 
   void Answer(std::uint64_t va, std::string* out);
   // One line of text, read with the window's address rule.
   void AnswerText(const char* text, std::size_t size, std::string* out);
 
  private:
-  // The line the session's symbol getters give, read from the image
-  // itself: no symbol objects, no wide strings, and each module's source
-  // and object file texts converted once. False when no function holds va
-  // (the session path then answers).
-  bool AnswerFromImage(std::uint64_t va, std::string* out);
+  void AppendFound(std::uint64_t va, std::string_view name, bool isPublic, std::uint64_t start,
+                   std::string_view source, std::string_view object, std::string* out);
 
-  DiaRef<IDiaSession> session_;
+  std::shared_ptr<PdbImage> image_;
   bool publics_;
   OutputFormat format_;
-  std::wstring name_, source_, object_;  // reused between answers
-  std::shared_ptr<PdbImage> image_;      // null: every answer goes through the session
-  // Per module: its object file's TSV text, and its source files' by the
-  // line table's file index. Filled as answers need them.
-  std::vector<std::optional<std::string>> objectTexts_;
-  std::vector<std::vector<std::optional<std::string>>> sourceTexts_;
+  std::string scratch_;
 };
-
-// The address in a line of UTF-8 text, by the window's address rule.
-std::uint64_t ReadAddressText(const char* text, std::size_t size);
-
-// "0X%08llX", the window's address format, without going through printf.
-void AppendAddress(std::uint64_t value, std::string* out);
-
-// Appends the text as UTF-8 for a TSV field: tabs, line breaks and other
-// control characters would break the line's framing and become U+FFFD.
-void AppendTsvField(const std::wstring& text, std::string* out);
 
 }  // namespace sorvanta

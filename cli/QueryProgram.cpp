@@ -1,7 +1,6 @@
 #include "QueryProgram.h"
 
 #include <CLI/CLI.hpp>
-#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,13 +13,10 @@
 #include <optional>
 #include <vector>
 
-#include "AddressRule.h"
-#include "IDiaEnumSymbols.h"
+#include "AddressText.h"
 #include "NameMatch.h"
-#include "PdbDataSource.h"
+#include "PdbImage.h"
 #include "QueryOutput.h"
-#include "SymTag.h"
-#include "Utf8.h"
 
 #ifndef SORVANTA_VERSION
 #error "SORVANTA_VERSION must be defined by the build"
@@ -79,73 +75,25 @@ MatchMode MatchOf(const std::string& text) {
 
 // Opens the file and sets the base. Returns an exit status other than
 // kExitOk when that failed (the message is written already).
-int Prepare(const Options& o, DiaRef<IDiaSession>* session) {
-  const HRESULT opened = OpenPdb(o.file, o.publics, session);
+int Prepare(const Options& o, std::shared_ptr<PdbImage>* image) {
+  const HRESULT opened = OpenPdb(o.file, o.publics, image);
   if (Failed(opened)) {
     std::fprintf(stderr, "%s: cannot open %s: %s\n", kProgram, o.file.c_str(),
                  OpenFailureReason(opened, o.file).c_str());
     return kExitCannotOpen;
   }
+  // Publics that cannot be read are an error, never an empty list.
+  if (o.publics && Failed((*image)->publicsStatus())) {
+    std::fprintf(stderr, "%s: cannot read the public symbols of %s: %s\n", kProgram, o.file.c_str(),
+                 OpenFailureReason((*image)->publicsStatus(), o.file).c_str());
+    return kExitCannotOpen;
+  }
   // The window's rule: a base that reads as 0 leaves the image's own.
-  const std::uint64_t base = ReadAddress(Utf8ToWide(o.base));
-  if (base != 0 && Failed((*session)->put_loadAddress(base))) {
+  const std::uint64_t base = ReadAddress(o.base.data(), o.base.size());
+  if (base != 0 && Failed((*image)->SetLoadAddress(base))) {
     return Usage("base address " + o.base + " would put some function past 64 bits");
   }
   return kExitOk;
-}
-
-// Streams every symbol of the enumeration that passes the filter.
-void ListAll(IDiaEnumSymbols* symbols, const std::optional<NameMatcher>& filter,
-             OutputFormat format, Output& out) {
-  if (!symbols) return;
-  SymbolRef item;
-  std::uint32_t fetched = 0;
-  std::wstring name;
-  while (Succeeded(symbols->Next(1, &item, &fetched)) && fetched == 1) {
-    if (item) {
-      name.clear();
-      if (!filter || (item->get_name(&name), filter->Matches(name))) {
-        AppendListLine(*item, format, &out.buffer());
-        out.EndRecord();
-      }
-    }
-    item.reset();
-  }
-}
-
-// Runs work on a thread with a large stack, or here when no such thread
-// can be made. The regex engine recurses once per character for patterns
-// such as (a|b)*: a name of 60,000 characters, which a crafted file can
-// hold, overflows the usual 8 MiB stack. The stack's pages are only
-// committed as they are touched.
-int RunWithLargeStack(int (*work)(const Options&), const Options& o) {
-  struct Call {
-    int (*work)(const Options&);
-    const Options* options;
-    int status;
-  } call{work, &o, kExitOk};
-  pthread_attr_t attributes;
-  if (pthread_attr_init(&attributes) != 0) return work(o);
-  pthread_t thread;
-  const bool started =
-      pthread_attr_setstacksize(&attributes, std::size_t{512} << 20) == 0 &&
-      pthread_create(&thread, &attributes, [](void* p) -> void* {
-        auto* c = static_cast<Call*>(p);
-        try {
-          c->status = c->work(*c->options);
-        } catch (const std::bad_alloc&) {
-          std::fprintf(stderr, "%s: out of memory\n", kProgram);
-          c->status = kExitOutputFailed;
-        } catch (const std::regex_error& e) {
-          std::fprintf(stderr, "%s: the regex failed on a name: %s\n", kProgram, e.what());
-          c->status = kExitOutputFailed;
-        }
-        return nullptr;
-      }, &call) == 0;
-  pthread_attr_destroy(&attributes);
-  if (!started) return work(o);
-  pthread_join(thread, nullptr);
-  return call.status;
 }
 
 int RunList(const Options& o) {
@@ -153,28 +101,42 @@ int RunList(const Options& o) {
   std::optional<NameMatcher> filter;
   if (o.name && mode != MatchMode::kExact) {
     std::string error;
-    filter = NameMatcher::Make(mode, Utf8ToWide(*o.name), &error);
+    filter = NameMatcher::Make(mode, *o.name, &error);
     if (!filter) return Usage("--name is no valid regex: " + error);
   }
 
-  DiaRef<IDiaSession> session;
-  if (const int status = Prepare(o, &session); status != kExitOk) return status;
-  DiaRef<IDiaSymbol> scope;
-  session->get_globalScope(&scope);
+  std::shared_ptr<PdbImage> image;
+  if (const int status = Prepare(o, &image); status != kExitOk) return status;
 
   Output out(stdout);
-  // Exact matching is the window's own search: the name goes to the symbol
-  // component as typed, compared without regard to case; no name (or an
-  // empty one) lists everything.
-  const std::wstring exact = o.name && mode == MatchMode::kExact ? Utf8ToWide(*o.name) : L"";
-  const std::wstring* query = exact.empty() ? nullptr : &exact;
-  const std::uint32_t flags = nsfCaseInsensitive | nsfUndecoratedName;
-  std::vector<std::uint32_t> tags{SymTagFunction};
-  if (o.publics) tags.push_back(SymTagPublicSymbol);
-  for (const std::uint32_t tag : tags) {
-    DiaRef<IDiaEnumSymbols> symbols;
-    if (scope) scope->findChildren(tag, query, flags, &symbols);
-    ListAll(symbols.get(), filter, FormatOf(o), out);
+  const OutputFormat format = FormatOf(o);
+  // Exact matching is the window's own search: the name as typed, compared
+  // without regard to case; no name (or an empty one) lists everything.
+  const bool exact = o.name && mode == MatchMode::kExact && !o.name->empty();
+  if (exact) {
+    for (const std::uint32_t i : image->FindFunctions(*o.name, true)) {
+      AppendFunctionLine(*image, i, format, &out.buffer());
+      out.EndRecord();
+    }
+  } else {
+    for (std::uint32_t i = 0; i < image->functionCount(); ++i) {
+      if (filter && !filter->Matches(image->FunctionName(i))) continue;
+      AppendFunctionLine(*image, i, format, &out.buffer());
+      out.EndRecord();
+    }
+  }
+  if (o.publics) {
+    std::string scratch;
+    auto listPublic = [&](std::uint32_t i) {
+      if (filter && !filter->Matches(image->PublicName(i, &scratch))) return;
+      AppendPublicLine(*image, i, format, &scratch, &out.buffer());
+      out.EndRecord();
+    };
+    if (exact) {
+      for (const std::uint32_t i : image->FindPublics(*o.name, true)) listPublic(i);
+    } else {
+      for (std::uint32_t i = 0; i < image->publicCount(); ++i) listPublic(i);
+    }
   }
   return out.Flush() ? kExitOk : kExitOutputFailed;
 }
@@ -235,9 +197,9 @@ bool AnswerStdin(AddressAnswerer& answerer, Output& out) {
 }
 
 int RunAddr(const Options& o) {
-  DiaRef<IDiaSession> session;
-  if (const int status = Prepare(o, &session); status != kExitOk) return status;
-  AddressAnswerer answerer(session, o.publics, FormatOf(o));
+  std::shared_ptr<PdbImage> image;
+  if (const int status = Prepare(o, &image); status != kExitOk) return status;
+  AddressAnswerer answerer(image, o.publics, FormatOf(o));
   Output out(stdout);
   if (o.addresses.empty()) return AnswerStdin(answerer, out) ? kExitOk : kExitOutputFailed;
   for (const std::string& address : o.addresses) {
@@ -249,16 +211,10 @@ int RunAddr(const Options& o) {
 
 }  // namespace
 
-HRESULT OpenPdb(const std::string& path, bool publics, DiaRef<IDiaSession>* session) {
-  session->reset();
-  try {
-    auto source = std::make_shared<PdbDataSource>(LoadOptions{publics});
-    const HRESULT loaded = source->loadDataFromPdb(Utf8ToWide(path));
-    if (Failed(loaded)) return loaded;
-    return source->openSession(session);
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  }
+HRESULT OpenPdb(const std::string& path, bool publics, std::shared_ptr<PdbImage>* image) {
+  LoadOptions options = PdbImage::DefaultLoadOptions();
+  options.publics = publics;
+  return PdbImage::Load(path, options, image);
 }
 
 std::string OpenFailureReason(HRESULT result, const std::string& path) {
@@ -304,7 +260,7 @@ int RunQuery(int argc, char** argv) {
   list->add_option("--name", o.name, "the name to look for");
   list->add_option("--match", o.match,
                    "exact (default; the window's search), substring, glob (* and ?) or regex "
-                   "(ECMAScript); case never matters")
+                   "(RE2 syntax); case never matters")
       ->check(CLI::IsMember({"exact", "substring", "glob", "regex"}));
   CLI::App* addr = app.add_subcommand(
       "addr", "Print the function that holds each address (from stdin, one per line, when none "
@@ -321,15 +277,9 @@ int RunQuery(int argc, char** argv) {
   }
 
   try {
-    if (list->parsed()) {
-      return MatchOf(o.match) == MatchMode::kRegex ? RunWithLargeStack(RunList, o) : RunList(o);
-    }
-    return RunAddr(o);
+    return list->parsed() ? RunList(o) : RunAddr(o);
   } catch (const std::bad_alloc&) {
     std::fprintf(stderr, "%s: out of memory\n", kProgram);
-    return kExitOutputFailed;
-  } catch (const std::regex_error& e) {
-    std::fprintf(stderr, "%s: the regex failed on a name: %s\n", kProgram, e.what());
     return kExitOutputFailed;
   }
 }

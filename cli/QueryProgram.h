@@ -1,12 +1,13 @@
 #pragma once
 
+#include <memory>
 #include <string>
 
-#include "DiaRef.h"
 #include "HResult.h"
-#include "IDiaSession.h"
 
 namespace sorvanta {
+
+class PdbImage;
 
 // Exit statuses of sorvanta-query.
 constexpr int kExitOk = 0;
@@ -14,9 +15,9 @@ constexpr int kExitOutputFailed = 1;  // stdout not written, stdin not read, or 
 constexpr int kExitUsage = 2;
 constexpr int kExitCannotOpen = 3;
 
-// Opens the PDB at path (UTF-8) through the symbol component, with the
-// public symbols when publics is set.
-HRESULT OpenPdb(const std::string& path, bool publics, DiaRef<IDiaSession>* session);
+// Opens the PDB at path (bytes, as given), with the public symbols when
+// publics is set.
+HRESULT OpenPdb(const std::string& path, bool publics, std::shared_ptr<PdbImage>* image);
 
 // Why a file could not be opened, from OpenPdb's result: "no such file",
 // "not a PDB file", "damaged PDB file", "out of memory", ...

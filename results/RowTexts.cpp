@@ -7,10 +7,6 @@
 
 namespace sorvanta {
 
-std::wstring FormatAddress(std::uint64_t address) {
-  return detail::FormatWide(L"0X%08llX", static_cast<unsigned long long>(address));
-}
-
 std::wstring FormatLength(std::uint64_t length) {
   return detail::FormatWide(L"%lld", static_cast<long long>(length));
 }

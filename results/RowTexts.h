@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "AddressText.h"
 #include "IDiaSymbol.h"
 
 namespace sorvanta {
@@ -22,9 +23,6 @@ struct RowTexts {
 // the symbol does not supply shows as "", "NULL", "0X00000000" or "0".
 // A null symbol reads as one that supplies nothing.
 RowTexts ReadRowTexts(IDiaSymbol* symbol);
-
-// "0X%08llX": at least eight upper-case hex digits, all of them above 32 bits.
-std::wstring FormatAddress(std::uint64_t address);
 
 // "%lld": the length as a signed 64-bit number.
 std::wstring FormatLength(std::uint64_t length);

@@ -7,16 +7,15 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 #include <new>
 
+#include "Bytes.h"
 #include "llvm/DebugInfo/MSF/MSFCommon.h"
-#include "llvm/Support/Endian.h"
 
 namespace sorvanta {
 
 namespace {
-
-using llvm::support::endian::read32le;
 
 constexpr std::uint32_t kDeletedStreamSize = UINT32_MAX;
 
@@ -53,11 +52,11 @@ HRESULT MsfFile::Open(const std::string& path) {
     if (const HRESULT hr = ReadAt(0, sizeof super, super); Failed(hr)) return hr;
     if (std::memcmp(super, llvm::msf::Magic, sizeof(llvm::msf::Magic)) != 0) return E_PDB_FORMAT;
 
-    blockSize_ = read32le(super + offsetof(SuperBlock, BlockSize));
-    const std::uint32_t fpmBlock = read32le(super + offsetof(SuperBlock, FreeBlockMapBlock));
-    const std::uint32_t numBlocks = read32le(super + offsetof(SuperBlock, NumBlocks));
-    const std::uint32_t directoryBytes = read32le(super + offsetof(SuperBlock, NumDirectoryBytes));
-    const std::uint32_t blockMapAddr = read32le(super + offsetof(SuperBlock, BlockMapAddr));
+    blockSize_ = Read32(super + offsetof(SuperBlock, BlockSize));
+    const std::uint32_t fpmBlock = Read32(super + offsetof(SuperBlock, FreeBlockMapBlock));
+    const std::uint32_t numBlocks = Read32(super + offsetof(SuperBlock, NumBlocks));
+    const std::uint32_t directoryBytes = Read32(super + offsetof(SuperBlock, NumDirectoryBytes));
+    const std::uint32_t blockMapAddr = Read32(super + offsetof(SuperBlock, BlockMapAddr));
 
     if (!llvm::msf::isValidBlockSize(blockSize_)) return E_PDB_FORMAT;
     while ((std::uint32_t{1} << blockShift_) < blockSize_) ++blockShift_;
@@ -75,18 +74,18 @@ HRESULT MsfFile::Open(const std::string& path) {
   }
 }
 
-bool MsfFile::Take(std::uint32_t block) {
-  std::uint64_t& word = taken_[block >> 6];
-  const std::uint64_t bit = std::uint64_t{1} << (block & 63);
-  if (word & bit) return false;
-  word |= bit;
+bool MsfFile::Own(std::vector<std::uint32_t> blocks) {
+  std::sort(blocks.begin(), blocks.end());
+  if (std::adjacent_find(blocks.begin(), blocks.end()) != blocks.end()) return false;
+  std::vector<std::uint32_t> merged;
+  merged.reserve(owned_.size() + blocks.size());
+  std::merge(owned_.begin(), owned_.end(), blocks.begin(), blocks.end(), std::back_inserter(merged));
+  if (std::adjacent_find(merged.begin(), merged.end()) != merged.end()) return false;
+  owned_ = std::move(merged);
   return true;
 }
 
 HRESULT MsfFile::ReadDirectory(std::uint32_t directoryBytes, std::uint32_t blockMapAddr) {
-  taken_.assign((numBlocks_ + 63u) / 64u, 0);
-  Take(blockMapAddr);
-
   // The block map: one block listing the directory's blocks.
   const std::uint64_t blockCount = BlocksFor(directoryBytes, blockSize_);
   if (directoryBytes < sizeof(std::uint32_t)) return E_PDB_FORMAT;
@@ -99,20 +98,24 @@ HRESULT MsfFile::ReadDirectory(std::uint32_t directoryBytes, std::uint32_t block
   }
   directoryBlocks_.resize(blockCount);
   for (std::uint64_t i = 0; i < blockCount; ++i) {
-    const std::uint32_t block = read32le(blockMap.data() + i * sizeof(std::uint32_t));
-    if (block == 0 || block >= numBlocks_ || !Take(block)) return E_PDB_FORMAT;
+    const std::uint32_t block = Read32(blockMap.data() + i * sizeof(std::uint32_t));
+    if (block == 0 || block >= numBlocks_) return E_PDB_FORMAT;
     directoryBlocks_[i] = block;
   }
+  std::vector<std::uint32_t> owned = directoryBlocks_;
+  owned.push_back(blockMapAddr);
+  if (!Own(std::move(owned))) return E_PDB_FORMAT;
 
   // The directory: the stream count, the stream sizes, then each stream's
   // blocks. Only the sizes are read here; a stream's blocks when it is
   // claimed.
   std::uint8_t countBytes[4];
   if (const HRESULT hr = ReadBlocks(directoryBlocks_.data(), 0, 4, countBytes); Failed(hr)) return hr;
-  const std::uint32_t numStreams = read32le(countBytes);
+  const std::uint32_t numStreams = Read32(countBytes);
   std::uint64_t cursor = sizeof(std::uint32_t);
   if (numStreams > (directoryBytes - cursor) / sizeof(std::uint32_t)) return E_PDB_FORMAT;
   sizes_.resize(numStreams);
+  firstBlock_.assign(numStreams, kUnclaimed);
   auto* const sizeBytes = reinterpret_cast<std::uint8_t*>(sizes_.data());
   if (const HRESULT hr = ReadBlocks(directoryBlocks_.data(), cursor,
                                     sizes_.size() * sizeof(std::uint32_t), sizeBytes);
@@ -121,7 +124,7 @@ HRESULT MsfFile::ReadDirectory(std::uint32_t directoryBytes, std::uint32_t block
   }
   cursor += sizes_.size() * sizeof(std::uint32_t);
   for (std::uint32_t s = 0; s < numStreams; ++s) {
-    std::uint32_t streamSize = read32le(sizeBytes + s * sizeof(std::uint32_t));
+    std::uint32_t streamSize = Read32(sizeBytes + s * sizeof(std::uint32_t));
     // A size of ~0 marks a deleted stream, which owns no blocks.
     if (streamSize == kDeletedStreamSize) streamSize = 0;
     sizes_[s] = streamSize;
@@ -151,7 +154,11 @@ HRESULT MsfFile::Claim(const std::vector<std::uint32_t>& streams) {
       offset += BlocksFor(sizes_[s], blockSize_) * sizeof(std::uint32_t);
     }
 
+    // The lists are gathered apart and kept only when all of them are
+    // sound, so a refused claim leaves the file as it was.
     constexpr std::uint64_t kGap = 64u << 10;  // read over gaps this small
+    std::vector<std::uint32_t> blocks;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> firsts;  // stream, its first in blocks
     std::vector<std::uint8_t> lists;
     for (std::size_t first = 0; first < wanted.size();) {
       auto listEnd = [&](std::size_t w) {
@@ -172,19 +179,23 @@ HRESULT MsfFile::Claim(const std::vector<std::uint32_t>& streams) {
         const std::uint32_t s = wanted[i];
         const std::uint8_t* list = lists.data() + (listOffset[i] - start);
         const std::uint64_t count = BlocksFor(sizes_[s], blockSize_);
-        const auto at = static_cast<std::uint32_t>(blocks_.size());
+        firsts.emplace_back(s, static_cast<std::uint32_t>(blocks_.size() + blocks.size()));
         for (std::uint64_t b = 0; b < count; ++b) {
-          const std::uint32_t block = read32le(list + b * sizeof(std::uint32_t));
-          // A block outside the file, repeated within a stream, or shared by
-          // two streams (or with the directory) is damage: reading it would
-          // let the streams claim more bytes than the file holds.
-          if (block >= numBlocks_ || !Take(block)) return E_PDB_FORMAT;
-          blocks_.push_back(block);
+          const std::uint32_t block = Read32(list + b * sizeof(std::uint32_t));
+          if (block >= numBlocks_) return E_PDB_FORMAT;
+          blocks.push_back(block);
         }
-        firstBlock_.emplace(s, at);
       }
       first = last;
     }
+    // A block repeated within a stream, or shared by two streams (or with
+    // the directory) is damage: reading it would let the streams claim
+    // more bytes than the file holds.
+    blocks_.reserve(blocks_.size() + blocks.size());
+    if (!Own(blocks)) return E_PDB_FORMAT;
+    // Nothing below allocates: the claim is kept whole.
+    blocks_.insert(blocks_.end(), blocks.begin(), blocks.end());
+    for (const auto& [stream, at] : firsts) firstBlock_[stream] = at;
     return S_OK;
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
@@ -200,7 +211,7 @@ HRESULT MsfFile::Read(std::uint32_t stream, std::uint64_t offset, std::uint64_t 
   if (!claimed(stream) || offset > sizes_[stream] || size > sizes_[stream] - offset) {
     return E_INVALIDARG;
   }
-  return ReadBlocks(blocks_.data() + firstBlock_.at(stream), offset, size, out);
+  return ReadBlocks(blocks_.data() + firstBlock_[stream], offset, size, out);
 }
 
 // blocks lists the blocks of a stream (or of the directory) that holds

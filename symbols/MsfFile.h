@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "HResult.h"
@@ -21,7 +20,8 @@ namespace sorvanta {
 //   - the directory's blocks are distinct, and no block of a claimed
 //     stream is named twice, by that stream, another claimed stream or
 //     the directory: the claimed streams never hold more bytes than the
-//     file.
+//     file. This check costs memory in proportion to the blocks claimed,
+//     not to the count the file declares.
 // Paths that are not regular files (directories, FIFOs, devices) are
 // refused without reading; opening never blocks.
 //
@@ -50,7 +50,9 @@ class MsfFile {
   // neighbouring lists takes one pread. E_PDB_FORMAT when a block lies
   // outside the file or is named twice.
   HRESULT Claim(const std::vector<std::uint32_t>& streams);
-  bool claimed(std::uint32_t stream) const { return firstBlock_.count(stream) != 0; }
+  bool claimed(std::uint32_t stream) const {
+    return stream < firstBlock_.size() && firstBlock_[stream] != kUnclaimed;
+  }
 
   // Copies bytes [offset, offset + size) of a claimed stream into out,
   // reading runs of consecutive blocks with one pread each. E_INVALIDARG
@@ -64,8 +66,9 @@ class MsfFile {
   HRESULT ReadBlocks(const std::uint32_t* blocks, std::uint64_t offset, std::uint64_t size,
                      std::uint8_t* out) const;
   HRESULT ReadDirectory(std::uint32_t directoryBytes, std::uint32_t blockMapAddr);
-  // False when the block was already taken.
-  bool Take(std::uint32_t block);
+  // Adds blocks to those owned by the directory and the claimed streams;
+  // false when one of them is owned already or named twice among them.
+  bool Own(std::vector<std::uint32_t> blocks);
 
   int fd_ = -1;
   std::uint64_t fileSize_ = 0;
@@ -76,9 +79,10 @@ class MsfFile {
   // Per stream, its size (0 for deleted): four bytes for each four of the
   // directory, whatever count it declares.
   std::vector<std::uint32_t> sizes_;
-  std::unordered_map<std::uint32_t, std::uint32_t> firstBlock_;  // claimed stream -> its blocks in blocks_
+  static constexpr std::uint32_t kUnclaimed = UINT32_MAX;
+  std::vector<std::uint32_t> firstBlock_;  // per stream: its first block in blocks_, or kUnclaimed
   std::vector<std::uint32_t> blocks_;  // the claimed streams' blocks
-  std::vector<std::uint64_t> taken_;   // one bit per block of the file
+  std::vector<std::uint32_t> owned_;   // every block owned so far, sorted
 };
 
 }  // namespace sorvanta

@@ -62,6 +62,7 @@ void PageBuffer::Release() {
 bool PageBuffer::Allocate(std::size_t size) {
   Release();
   if (size == 0) return true;
+  if (size > kMaxBytes) return false;
   if (kFromHeap) {
     try {
       heap_ = std::make_unique<std::uint8_t[]>(size);
@@ -92,6 +93,18 @@ bool PageBuffer::Allocate(std::size_t size) {
   data_ = reinterpret_cast<std::uint8_t*>(start);
   size_ = size;
   return true;
+}
+
+void PageBuffer::Shrink(std::size_t size) {
+  if (size >= size_) return;
+  if (mapping_) {
+    const auto keep = (reinterpret_cast<std::uintptr_t>(data_) + size + 4095) & ~std::uintptr_t{4095};
+    const auto end = reinterpret_cast<std::uintptr_t>(mapping_) + mappingSize_;
+    // The pages stay mapped (and zero when touched again); their memory
+    // goes back now.
+    if (keep < end) ::madvise(reinterpret_cast<void*>(keep), end - keep, MADV_DONTNEED);
+  }
+  size_ = size;
 }
 
 }  // namespace sorvanta

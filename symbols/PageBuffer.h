@@ -20,8 +20,13 @@ class PageBuffer {
   PageBuffer(const PageBuffer&) = delete;
   PageBuffer& operator=(const PageBuffer&) = delete;
 
+  // The largest buffer Allocate takes on.
+  static constexpr std::size_t kMaxBytes = std::size_t{1} << 46;
+
   // Replaces the buffer by one of size bytes; false when out of memory.
   bool Allocate(std::size_t size);
+  // Keeps the first size bytes and gives the whole pages past them back.
+  void Shrink(std::size_t size);
 
   std::uint8_t* data() const { return data_; }
   std::size_t size() const { return size_; }

@@ -4,12 +4,18 @@
 
 #include "PdbImage.h"
 #include "PdbSession.h"
+#include "Utf8.h"
 
 namespace sorvanta {
 
 HRESULT PdbDataSource::loadDataFromPdb(const std::wstring& pdbPath) {
   if (image_) return E_UNEXPECTED;
-  return options_ ? PdbImage::Load(pdbPath, *options_, &image_) : PdbImage::Load(pdbPath, &image_);
+  try {
+    const std::string path = WideToUtf8(pdbPath);
+    return options_ ? PdbImage::Load(path, *options_, &image_) : PdbImage::Load(path, &image_);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
 }
 
 HRESULT PdbDataSource::openSession(DiaRef<IDiaSession>* session) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "IDiaSymbol.h"
 
@@ -8,22 +9,34 @@ namespace sorvanta {
 
 class PdbImage;
 
-// A function of a loaded PDB file. The objects live inside their PdbImage,
-// one per function, and references to them share the image's ownership:
-// a symbol stays readable as long as any reference to it is held.
-// A function of a loaded PDB file. The objects live inside their PdbImage,
-// one per function, and references to them share the image's ownership:
-// a symbol stays readable as long as any reference to it is held.
+// A function of a loaded PDB file: one fixed-size record of its facts,
+// which is also the symbol object handed to the window. The records live
+// inside their PdbImage, one per function, and references to them share
+// the image's ownership: a symbol stays readable as long as any reference
+// to it is held.
 //
-// A function is only its procedure record's place: the module and the
-// record's offset in that module's symbol bytes, which the image keeps.
-// Name, address and length are read from the record when asked for, so a
-// million functions cost 24 bytes each.
+// 32 bytes: the name as an offset and length into the module's bytes that
+// the image read, the RVA, the code length, the module, the source file
+// (assigned when the module's files are first asked for), and the image as
+// a 15-bit handle (see PdbImage::FromHandle), which keeps a million
+// functions and the window's references to all of them within 48 bytes
+// each.
 class PdbFunctionSymbol final : public IDiaSymbol {
  public:
-  PdbFunctionSymbol(PdbImage* image, std::uint32_t module, std::uint32_t record)
-      : image_(image), module_(module), record_(record) {}
+  static constexpr std::uint32_t kFileUnassigned = UINT32_MAX - 1;
+  static constexpr std::uint32_t kNoFile = UINT32_MAX;
 
+  PdbFunctionSymbol(std::uint16_t image, std::uint32_t module, std::uint32_t nameOffset,
+                    std::uint16_t nameLength, std::optional<std::uint32_t> rva, std::uint32_t length)
+      : nameOffset_(nameOffset),
+        nameLength_(nameLength),
+        image_(image),
+        hasRva_(rva.has_value()),
+        rva_(rva.value_or(0)),
+        length_(length),
+        module_(module) {}
+
+  // What the window asks; each answer comes from the image's narrow API.
   HRESULT findChildren(std::uint32_t symTag, const std::wstring* name, std::uint32_t compareFlags,
                        DiaRef<IDiaEnumSymbols>* result) override;
   HRESULT get_name(std::wstring* name) override;
@@ -33,27 +46,27 @@ class PdbFunctionSymbol final : public IDiaSymbol {
   HRESULT get_sourceFileName(std::wstring* fileName) override;
   HRESULT get_objectFileName(std::wstring* fileName) override;
 
-  // UTF-8, not terminated, inside the image's copy of the module's symbols.
-  const char* name() const;
-  std::uint16_t nameLength() const;
-  std::uint16_t segment() const;
-  std::uint32_t codeOffset() const;
-  std::uint32_t codeSize() const;
+  // The facts, for the image.
+  std::uint32_t nameOffset() const { return nameOffset_; }  // in its module's bytes
+  std::uint16_t nameLength() const { return nameLength_; }
+  std::optional<std::uint32_t> rva() const {
+    return hasRva_ ? std::optional<std::uint32_t>(rva_) : std::nullopt;
+  }
+  std::uint32_t length() const { return length_; }
   std::uint32_t module() const { return module_; }
-  // Offset of the procedure record in its module's symbol stream.
-  std::uint32_t record() const { return record_; }
-
-  // Which record kinds are functions: the offset of the name inside the
-  // record's body (after its length and kind), or 0 for other kinds.
-  static std::uint32_t NameOffset(std::uint16_t kind);
+  // An index into the module's file table, kNoFile, or kFileUnassigned.
+  std::uint32_t file() const { return file_; }
+  void setFile(std::uint32_t file) { file_ = file; }
 
  private:
-  // The record's body: the bytes after its length and kind.
-  const std::uint8_t* Body() const;
-
-  PdbImage* image_;
+  std::uint32_t nameOffset_;
+  std::uint16_t nameLength_;
+  std::uint16_t image_ : 15;
+  std::uint16_t hasRva_ : 1;
+  std::uint32_t rva_;
+  std::uint32_t length_;
   std::uint32_t module_;
-  std::uint32_t record_;
+  std::uint32_t file_ = kFileUnassigned;
 };
 
 }  // namespace sorvanta

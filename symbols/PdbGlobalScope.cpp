@@ -3,6 +3,7 @@
 #include "PdbEnumSymbols.h"
 #include "PdbImage.h"
 #include "SymTag.h"
+#include "Utf8.h"
 
 namespace sorvanta {
 
@@ -24,7 +25,7 @@ HRESULT PdbGlobalScope::findChildren(std::uint32_t symTag, const std::wstring* n
     *result = std::make_shared<PdbEnumSymbols>(std::move(image), PdbEnumSymbols::Kind::kFunctions);
   } else {
     const bool caseInsensitive = (compareFlags & nsfCaseInsensitive) != 0;
-    std::vector<std::uint32_t> found = image->FindByName(*name, caseInsensitive);
+    std::vector<std::uint32_t> found = image->FindFunctions(WideToUtf8(*name), caseInsensitive);
     *result = std::make_shared<PdbEnumSymbols>(std::move(image), PdbEnumSymbols::Kind::kFunctions,
                                                std::move(found));
   }
@@ -38,7 +39,7 @@ HRESULT PdbGlobalScope::FindPublics(const std::wstring* name, std::uint32_t comp
     *result = std::make_shared<PdbEnumSymbols>(std::move(image), PdbEnumSymbols::Kind::kPublics);
   } else {
     const bool caseInsensitive = (compareFlags & nsfCaseInsensitive) != 0;
-    std::vector<std::uint32_t> found = image->publics().FindByName(*name, caseInsensitive);
+    std::vector<std::uint32_t> found = image->FindPublics(WideToUtf8(*name), caseInsensitive);
     *result = std::make_shared<PdbEnumSymbols>(std::move(image), PdbEnumSymbols::Kind::kPublics,
                                                std::move(found));
   }
@@ -47,7 +48,7 @@ HRESULT PdbGlobalScope::FindPublics(const std::wstring* name, std::uint32_t comp
 
 HRESULT PdbGlobalScope::get_name(std::wstring* name) {
   if (!name) return E_POINTER;
-  *name = image_->fileStem();
+  *name = Utf8ToWide(image_->fileStem());
   return S_OK;
 }
 

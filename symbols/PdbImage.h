@@ -4,53 +4,55 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "DbiStream.h"
 #include "FunctionAddressIndex.h"
 #include "FunctionNameIndex.h"
 #include "HResult.h"
 #include "IDiaSymbol.h"
+#include "InfoStream.h"
 #include "LoadOptions.h"
-#include "ModuleLineTable.h"
-#include "PageBuffer.h"
-#include "PdbFunctionSymbol.h"
+#include "ModuleLoader.h"
 #include "PdbGlobalScope.h"
-#include "PdbPublicSymbol.h"
-#include "PublicSymbolTable.h"
-
-namespace llvm {
-class BinaryByteStream;
-namespace pdb {
-class PDBStringTable;
-}  // namespace pdb
-}  // namespace llvm
+#include "PublicTable.h"
+#include "SectionTable.h"
+#include "StringTable.h"
 
 namespace sorvanta {
 
-class MsfFile;
-
-// Everything read from one PDB file: the streams that listing needs (read
-// once, at load; the file on disk is never looked at again), its modules
-// and sections, one symbol object per function, and the indexes that
-// answer queries. Only these streams are read: the info stream, the DBI
-// stream and its section headers, each module's symbol records and C13
-// line information, and the string table. The image is immutable after
-// loading except for the load address and what is built on first use: the
-// name index (first search), the address index (first lookup or load
-// address) and each module's line table (first source file). Symbols
-// handed out share ownership of the image. One thread at a time.
+// Everything read from one PDB file, and the one place that answers what
+// the window and sorvanta-query ask of it.
+//
+// A load reads the streams that listing needs once (the file on disk is
+// never looked at again): the info stream, the DBI stream and its section
+// headers, each module's symbol records and C13 lines, and the string
+// table; and the publics with their symbol records when asked. Every fact
+// derived from them is a fixed-size record or a view into the bytes read,
+// so no count or offset in the file can make it cost more than those bytes
+// and 48 bytes per function or public.
+//
+// Functions are numbered in enumeration order: module by module, each
+// module's in stream order. The image is immutable after loading except
+// for the load address and what is built on first use: the name index
+// (first search), the address index (first lookup), a module's source files
+// (first asked for). Each of those is built whole before it is kept, so
+// running out of memory part-way (std::bad_alloc) leaves the image as it
+// was and the next call tries again. Symbols handed out share ownership of
+// the image. One thread at a time.
 class PdbImage : public std::enable_shared_from_this<PdbImage> {
   struct Token {};
 
  public:
-  using LoadOptions = sorvanta::LoadOptions;
   // The options Load uses when given none; the benchmarks change them.
   static LoadOptions& DefaultLoadOptions();
 
-  // Loads path. E_PDB_NOT_FOUND, E_INVALIDARG (not a regular file),
-  // E_PDB_FORMAT (not a PDB, or damaged), E_OUTOFMEMORY, E_FAIL.
-  static HRESULT Load(const std::wstring& path, std::shared_ptr<PdbImage>* image);
-  static HRESULT Load(const std::wstring& path, const LoadOptions& options,
+  // Loads the file at path (bytes, as the file system takes them).
+  // E_PDB_NOT_FOUND, E_INVALIDARG (not a regular file), E_PDB_FORMAT (not
+  // a PDB, or damaged), E_OUTOFMEMORY, E_FAIL (a read error).
+  static HRESULT Load(const std::string& path, std::shared_ptr<PdbImage>* image);
+  static HRESULT Load(const std::string& path, const LoadOptions& options,
                       std::shared_ptr<PdbImage>* image);
 
   explicit PdbImage(Token);  // use Load
@@ -58,124 +60,93 @@ class PdbImage : public std::enable_shared_from_this<PdbImage> {
   PdbImage(const PdbImage&) = delete;
   PdbImage& operator=(const PdbImage&) = delete;
 
-  std::size_t functionCount() const { return functions_.size(); }
-  const PdbFunctionSymbol& function(std::uint32_t index) const { return functions_[index]; }
+  // ---- Functions.
+  std::size_t functionCount() const { return loaded_.functions.size(); }
+  // The name as stored: UTF-8, or any bytes a damaged file holds.
+  std::string_view FunctionName(std::uint32_t i) const;
+  std::optional<std::uint32_t> FunctionRva(std::uint32_t i) const { return Function(i).rva(); }
+  // Load address + RVA; none for code the linker discarded.
+  std::optional<std::uint64_t> FunctionAddress(std::uint32_t i) const;
+  std::uint32_t FunctionLength(std::uint32_t i) const { return Function(i).length(); }
+  // Empty when the function has none. The first call for a module assigns
+  // the source files of all its functions.
+  std::string_view SourceFile(std::uint32_t i);
+  std::string_view ObjectFile(std::uint32_t i) const;
 
-  // References that share the ownership of image.
-  static SymbolRef FunctionRef(const std::shared_ptr<PdbImage>& image, std::uint32_t index);
-  static SymbolRef GlobalScopeRef(const std::shared_ptr<PdbImage>& image);
+  // Functions whose name equals name (UTF-8): with case folded when
+  // caseInsensitive, else exactly. In enumeration order.
+  std::vector<std::uint32_t> FindFunctions(std::string_view name, bool caseInsensitive) const;
+  // The function whose code holds va: of several, the one with the
+  // greatest start, then the first listed.
+  std::optional<std::uint32_t> FindFunction(std::uint64_t va) const;
 
-  // Functions whose name equals name: folded case when caseInsensitive,
-  // else exactly. In enumeration order.
-  std::vector<std::uint32_t> FindByName(const std::wstring& name, bool caseInsensitive) const;
-  // The function whose code holds va (load address + RVA).
-  std::optional<std::uint32_t> FindByVirtualAddress(std::uint64_t va) const;
-
-  // Public symbols (empty unless loaded with options.publics), in the
-  // table's order.
-  const PublicSymbolTable& publics() const { return publics_; }
-  std::size_t publicCount() const { return publicSymbols_.size(); }
-  static SymbolRef PublicRef(const std::shared_ptr<PdbImage>& image, std::uint32_t index);
+  // ---- Public symbols that mark functions, in address order.
+  // S_FALSE when the load did not ask for them; S_OK when they were read
+  // (a file without any has none); otherwise why they could not be read.
+  HRESULT publicsStatus() const { return publicsStatus_; }
+  std::size_t publicCount() const { return publics_.size(); }
+  std::string_view PublicRawName(std::uint32_t i) const { return publics_.RawName(i); }
+  // Demangled; a view into the image or into *scratch.
+  std::string_view PublicName(std::uint32_t i, std::string* scratch) const { return publics_.Name(i, scratch); }
+  std::optional<std::uint64_t> PublicAddress(std::uint32_t i) const;
   // The public at or below va, inside its section.
   std::optional<std::uint32_t> FindPublicAtOrBelow(std::uint64_t va) const;
+  std::vector<std::uint32_t> FindPublics(std::string_view name, bool caseInsensitive) const {
+    return publics_.Find(name, caseInsensitive);
+  }
 
-  // Fails (E_INVALIDARG) when some function's address would pass 64 bits.
+  // Fails (E_INVALIDARG) when some function's or public's address would
+  // pass 64 bits.
   HRESULT SetLoadAddress(std::uint64_t loadAddress);
   std::uint64_t loadAddress() const { return loadAddress_; }
 
-  // Per-function properties that need the image's tables.
-  std::optional<std::uint32_t> Rva(const PdbFunctionSymbol& f) const;
-  const std::wstring* SourceFile(const PdbFunctionSymbol& f);
-  const std::string* ObjectFile(const PdbFunctionSymbol& f) const;
-
-  // For callers that ask about many functions (the query program's batch
-  // lookups): SourceFile of function index as an index into its module's
-  // line table (ModuleLines(...)->file(i)), or ModuleLineTable::kNoFile.
-  // The first call for a module records the answer of each of its
-  // functions (4 bytes each), so only such callers pay that memory.
-  std::uint32_t SourceFileIndex(std::uint32_t function);
-  // The module's line table, built on first use.
-  const ModuleLineTable& ModuleLines(std::uint32_t module) { return *LinesFor(module); }
-  std::size_t moduleCount() const { return modules_.size(); }
-
-  const std::wstring& fileStem() const { return fileStem_; }
-
-  // Shared ownership of this image, for objects inside it (the global
-  // scope) that hand out references of their own.
-  std::shared_ptr<PdbImage> self() { return shared_from_this(); }
-
-  // Approximate heap bytes held beyond the streams' own bytes.
-  std::size_t IndexMemoryBytes() const;
+  const InfoStream& info() const { return info_; }
+  // The file's name without folder and extension (the global scope's name).
+  const std::string& fileStem() const { return fileStem_; }
   // Bytes of the file's streams held in memory.
   std::size_t StreamMemoryBytes() const;
 
-  // The start of a module's copy of its symbol stream (its symbol records,
-  // then its line information).
-  const std::uint8_t* ModuleSymbols(std::uint32_t module) const {
-    return moduleBytes_.data() + modules_[module].bytesOffset;
+  // ---- The symbol objects handed to the window.
+  // The image a record names by its handle; the record's reference keeps
+  // it alive.
+  static PdbImage& FromHandle(std::uint16_t handle);
+  std::uint32_t FunctionIndex(const PdbFunctionSymbol& f) const {
+    return static_cast<std::uint32_t>(&f - loaded_.functions.data());
   }
+  std::uint32_t PublicIndex(const PdbPublicSymbol& p) const { return publics_.IndexOf(p); }
+  // References that share the ownership of image.
+  static SymbolRef FunctionRef(const std::shared_ptr<PdbImage>& image, std::uint32_t index);
+  static SymbolRef PublicRef(const std::shared_ptr<PdbImage>& image, std::uint32_t index);
+  static SymbolRef GlobalScopeRef(const std::shared_ptr<PdbImage>& image);
+  std::shared_ptr<PdbImage> self() { return shared_from_this(); }
 
  private:
-  struct Module {
-    std::string name;  // the module name (object file, or library member)
-    std::uint32_t stream = UINT32_MAX;  // UINT32_MAX: none, or walked for an earlier module
-    std::uint32_t symbolBytes = 0;
-    std::uint32_t c11Bytes = 0;
-    std::uint32_t c13Bytes = 0;
-    bool isLinker = false;
-    std::uint64_t bytesOffset = 0;  // of its copy in moduleBytes_
-    std::uint32_t bytesRead = 0;    // how much of the stream was read
-  };
-
   HRESULT Read(MsfFile& file, const LoadOptions& options);
-  HRESULT ReadInfo(MsfFile& file);
-  HRESULT ReadModulesAndSections(MsfFile& file);
-  HRESULT ReadModules(MsfFile& file, unsigned threads, std::uint64_t bytesPerThread);
-  // Reads one whole stream into *bytes, once: a stream that was already
-  // read, or does not exist, gives S_FALSE and no bytes. Every stream the
-  // image keeps is claimed from the file, here or in ReadModules, and a
-  // stream is claimed once, so the bytes kept never exceed the file's
-  // size. One more stream (the public symbols, say) is read at load by
-  // calling this from Read.
-  HRESULT ReadWholeStream(MsfFile& file, std::uint32_t stream, std::vector<std::uint8_t>* bytes);
-  void ReadPublics(MsfFile& file);
-  void ScanModule(std::uint32_t moduleIndex, std::vector<std::uint32_t>* records) const;
-  const FunctionNameIndex& NameIndex() const;
-  const FunctionAddressIndex& AddressIndex() const;
-  const ModuleLineTable* LinesFor(std::uint32_t module);
-  const llvm::pdb::PDBStringTable* Strings();
-  std::optional<std::uint32_t> FindNamesStream(std::uint32_t streamCount) const;
+  HRESULT ReadPublics(MsfFile& file);
+  const PdbFunctionSymbol& Function(std::uint32_t i) const { return loaded_.functions.data()[i]; }
+  ByteView ModuleSymbols(std::uint32_t module) const;
+  ByteView ModuleC13(std::uint32_t module) const;
+  void AssignSourceFiles(std::uint32_t module);
 
-  std::wstring fileStem_;
+  std::string fileStem_;
+  std::uint16_t handle_ = 0;
+  bool hasHandle_ = false;
 
-  // The streams' bytes, read at load.
-  std::vector<std::uint8_t> infoBytes_;
-  std::vector<std::uint8_t> dbiBytes_;
-  std::vector<std::uint8_t> sectionHeaderBytes_;
-  std::vector<std::uint8_t> namesBytes_;
-  PageBuffer moduleBytes_;  // every module's symbols and lines, one after another
-
-  std::vector<Module> modules_;
-  std::vector<std::uint32_t> sectionAddresses_;  // RVA of section i + 1
+  InfoStream info_;
+  DbiStream dbi_;
+  SectionTable sections_;
+  StringTable strings_;
+  LoadedModules loaded_;  // the modules' bytes, the modules, the function records
+  std::uint64_t streamBytes_ = 0;
 
   PdbGlobalScope globalScope_;
-  std::vector<PdbFunctionSymbol> functions_;
   std::uint64_t loadAddress_ = 0;
-  PublicSymbolTable publics_;
-  std::vector<PdbPublicSymbol> publicSymbols_;  // one per entry of publics_; never grows after load
+  PublicTable publics_;
+  HRESULT publicsStatus_ = S_FALSE;
 
-  // Built on demand.
-  mutable bool nameIndexBuilt_ = false;
-  mutable FunctionNameIndex nameIndex_;
-  mutable bool addressIndexBuilt_ = false;
-  mutable FunctionAddressIndex addressIndex_;
-  std::vector<std::unique_ptr<ModuleLineTable>> lineTables_;
-  // Per module, SourceFileIndex of each of its functions; empty until asked.
-  std::vector<std::vector<std::uint32_t>> functionFiles_;
-  std::vector<std::uint32_t> moduleFunctions_;  // first function of module m; m = count: the end
-  bool stringsLoaded_ = false;
-  std::unique_ptr<llvm::BinaryByteStream> namesStream_;
-  std::unique_ptr<llvm::pdb::PDBStringTable> strings_;
+  // Built on first use.
+  mutable std::optional<FunctionNameIndex> nameIndex_;
+  mutable std::optional<FunctionAddressIndex> addressIndex_;
 };
 
 }  // namespace sorvanta

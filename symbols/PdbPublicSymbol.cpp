@@ -16,7 +16,9 @@ HRESULT PdbPublicSymbol::findChildren(std::uint32_t, const std::wstring*, std::u
 
 HRESULT PdbPublicSymbol::get_name(std::wstring* name) {
   if (!name) return E_POINTER;
-  *name = Utf8ToWide(image_->publics().Name(index_));
+  const PdbImage& image = PdbImage::FromHandle(image_);
+  std::string scratch;
+  *name = Utf8ToWide(image.PublicName(image.PublicIndex(*this), &scratch));
   return S_OK;
 }
 
@@ -28,9 +30,10 @@ HRESULT PdbPublicSymbol::get_symTag(std::uint32_t* symTag) {
 
 HRESULT PdbPublicSymbol::get_virtualAddress(std::uint64_t* virtualAddress) {
   if (!virtualAddress) return E_POINTER;
-  const std::optional<std::uint32_t> rva = image_->publics().Rva(index_);
-  if (!rva) return E_FAIL;
-  *virtualAddress = image_->loadAddress() + *rva;
+  const PdbImage& image = PdbImage::FromHandle(image_);
+  const std::optional<std::uint64_t> va = image.PublicAddress(image.PublicIndex(*this));
+  if (!va) return E_FAIL;
+  *virtualAddress = *va;
   return S_OK;
 }
 

@@ -30,7 +30,7 @@ HRESULT PdbSession::findSymbolByVA(std::uint64_t virtualAddress, std::uint32_t s
     return S_OK;
   }
   if (symTag != SymTagFunction && symTag != SymTagNull) return S_FALSE;
-  const std::optional<std::uint32_t> found = image_->FindByVirtualAddress(virtualAddress);
+  const std::optional<std::uint32_t> found = image_->FindFunction(virtualAddress);
   if (!found) return S_FALSE;
   *symbol = PdbImage::FunctionRef(image_, *found);
   return S_OK;

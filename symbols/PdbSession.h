@@ -22,9 +22,6 @@ class PdbSession final : public IDiaSession {
   HRESULT findSymbolByVA(std::uint64_t virtualAddress, std::uint32_t symTag,
                          DiaRef<IDiaSymbol>* symbol) override;
 
-  // The image behind the session, for callers that read it directly.
-  const std::shared_ptr<PdbImage>& image() const { return image_; }
-
  private:
   std::shared_ptr<PdbImage> image_;
 };

@@ -81,29 +81,54 @@ std::wstring Utf8ToWide(const char* text, std::size_t size) {
   return out;
 }
 
+void AppendUtf8(char32_t c, std::string* out) {
+  if (!IsEncodable(c)) c = kReplacementChar;
+  if (c < 0x80) {
+    out->push_back(static_cast<char>(c));
+  } else if (c < 0x800) {
+    out->push_back(static_cast<char>(0xC0 | (c >> 6)));
+    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else if (c < 0x10000) {
+    out->push_back(static_cast<char>(0xE0 | (c >> 12)));
+    out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else {
+    out->push_back(static_cast<char>(0xF0 | (c >> 18)));
+    out->push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+    out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  }
+}
+
 std::string WideToUtf8(const std::wstring& text) {
   std::string out;
   out.reserve(text.size());
-  for (wchar_t wc : text) {
-    char32_t c = static_cast<char32_t>(wc);
-    if (!IsEncodable(c)) c = kReplacementChar;
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  for (wchar_t wc : text) AppendUtf8(static_cast<char32_t>(wc), &out);
+  return out;
+}
+
+bool IsValidUtf8(std::string_view text) {
+  for (std::size_t pos = 0; pos < text.size();) {
+    if (static_cast<unsigned char>(text[pos]) < 0x80) {
+      ++pos;
+      continue;
+    }
+    const std::size_t at = pos;
+    if (DecodeUtf8At(text.data(), text.size(), &pos) == kReplacementChar && pos == at + 1) return false;
+  }
+  return true;
+}
+
+void AppendValidUtf8(std::string_view text, std::string* out) {
+  for (std::size_t pos = 0; pos < text.size();) {
+    const std::size_t at = pos;
+    const char32_t c = DecodeUtf8At(text.data(), text.size(), &pos);
+    if (c == kReplacementChar && pos == at + 1) {
+      AppendUtf8(kReplacementChar, out);
     } else {
-      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+      out->append(text.data() + at, pos - at);
     }
   }
-  return out;
 }
 
 char32_t FoldCase(char32_t c) {
@@ -124,12 +149,6 @@ std::uint32_t FoldedHashUtf8(const char* text, std::size_t size) {
       h = HashStep(h, FoldCase(DecodeUtf8At(text, size, &pos)));
     }
   }
-  return h;
-}
-
-std::uint32_t FoldedHash(const std::wstring& text) {
-  std::uint32_t h = kHashSeed;
-  for (wchar_t c : text) h = HashStep(h, FoldCase(static_cast<char32_t>(c)));
   return h;
 }
 
@@ -158,15 +177,27 @@ bool FoldedEqualsUtf8(const char* text, std::size_t size, const std::u32string& 
   return k == folded.size();
 }
 
-bool ExactEqualsUtf8(const char* text, std::size_t size, const std::wstring& wide) {
+bool ExactEqualsUtf8(const char* text, std::size_t size, const std::u32string& decoded) {
   std::size_t pos = 0;
   std::size_t k = 0;
   while (pos < size) {
-    if (k == wide.size()) return false;
-    const char32_t c = DecodeUtf8At(text, size, &pos);
-    if (c != static_cast<char32_t>(wide[k++])) return false;
+    if (k == decoded.size()) return false;
+    if (DecodeUtf8At(text, size, &pos) != decoded[k++]) return false;
   }
-  return k == wide.size();
+  return k == decoded.size();
+}
+
+std::u32string DecodeUtf8(std::string_view text) {
+  std::u32string out;
+  out.reserve(text.size());
+  for (std::size_t pos = 0; pos < text.size();) out.push_back(DecodeUtf8At(text.data(), text.size(), &pos));
+  return out;
+}
+
+std::u32string FoldUtf8(std::string_view text) {
+  std::u32string out = DecodeUtf8(text);
+  for (char32_t& c : out) c = FoldCase(c);
+  return out;
 }
 
 }  // namespace sorvanta

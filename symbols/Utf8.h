@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace sorvanta {
 
@@ -18,29 +19,36 @@ constexpr char32_t kReplacementChar = 0xFFFD;
 char32_t DecodeUtf8At(const char* text, std::size_t size, std::size_t* pos);
 
 std::wstring Utf8ToWide(const char* text, std::size_t size);
-inline std::wstring Utf8ToWide(const std::string& text) {
-  return Utf8ToWide(text.data(), text.size());
-}
+inline std::wstring Utf8ToWide(std::string_view text) { return Utf8ToWide(text.data(), text.size()); }
 
 // Code points that cannot be encoded (surrogates, values above U+10FFFF)
 // are written as U+FFFD.
 std::string WideToUtf8(const std::wstring& text);
+void AppendUtf8(char32_t c, std::string* out);
+
+// Whether text is valid UTF-8 throughout.
+bool IsValidUtf8(std::string_view text);
+// Appends text as it reads: each byte that starts no valid sequence
+// becomes U+FFFD, so the result is valid UTF-8.
+void AppendValidUtf8(std::string_view text, std::string* out);
 
 // Simple (one-to-one) Unicode case folding of one code point.
 char32_t FoldCase(char32_t c);
 
-// A hash of a name folded for case-insensitive comparison. Names that
-// compare equal under FoldedEquals hash the same, whether given as UTF-8
-// (as stored in the file) or as wide text (as typed by the user).
+// A hash of a UTF-8 name folded for case-insensitive comparison: names
+// that compare equal under FoldedEqualsUtf8 hash the same.
 std::uint32_t FoldedHashUtf8(const char* text, std::size_t size);
-std::uint32_t FoldedHash(const std::wstring& text);
 
-// Whether the UTF-8 name equals the already folded wide text, each code
-// point of the name folded first.
+// Whether the UTF-8 name equals the already folded text, each code point
+// of the name folded first.
 bool FoldedEqualsUtf8(const char* text, std::size_t size, const std::u32string& folded);
-// Whether the UTF-8 name decodes to exactly the wide text.
-bool ExactEqualsUtf8(const char* text, std::size_t size, const std::wstring& wide);
+// Whether the UTF-8 name decodes to exactly these code points.
+bool ExactEqualsUtf8(const char* text, std::size_t size, const std::u32string& decoded);
 
+// The code points of UTF-8 text (U+FFFD for each byte that starts no valid
+// sequence), and the same folded.
+std::u32string DecodeUtf8(std::string_view text);
+std::u32string FoldUtf8(std::string_view text);
 std::u32string FoldWide(const std::wstring& text);
 
 }  // namespace sorvanta

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "DiaSymbol.h"
-#include "ModuleLineTable.h"
 #include "PdbImage.h"
 #include "SymTag.h"
 #include "SymbolFacts.h"
@@ -213,45 +212,6 @@ TEST_F(CraftedTest, AFunctionsSourceFileComesFromItsOwnLineSubsection) {
   for (const SymbolFacts& f : ReadAll(dia.FindFunctionsByName(L""))) sources.push_back(f.source);
   EXPECT_EQ(sources, (std::vector<std::string>{"routine.asm", "a.cpp", "b.cpp", "late.cpp",
                                                "inner.h", ""}));
-}
-
-TEST_F(CraftedTest, BatchSourceFileAnswersEqualEachFunctionsOwn) {
-  TestModule plain = Module("plain.obj");
-  plain.symbols.BeginProc(cv::S_GPROC32, "plain", 1, 0x200, 0x10);
-  plain.symbols.EndProc();
-  plain.lines.push_back({1, 0x200, 0x10, {{"plain.cpp", {0x0}}}});
-  TestModule folded = Module("folded.obj");
-  for (const char* name : {"first", "second", "third"}) {
-    folded.symbols.BeginProc(cv::S_LPROC32, name, 1, 0x40, 0x10);
-    folded.symbols.EndProc();
-  }
-  folded.symbols.BeginProc(cv::S_GPROC32, "inside", 1, 0x48, 0x4);
-  folded.symbols.EndProc();
-  folded.symbols.BeginProc(cv::S_GPROC32, "uncovered", 1, 0x100, 0x4);
-  folded.symbols.EndProc();
-  folded.lines.push_back({1, 0x40, 0x10, {{"a.cpp", {0x0}}, {"inner.h", {0x6}}}});
-  folded.lines.push_back({1, 0x40, 0x10, {{"b.cpp", {0x0}}}});
-  TestPdb pdb;
-  pdb.sectionAddresses = {0x1000};
-  pdb.modules = {plain, folded};
-  const std::string path = dir.File("batch.pdb");
-  ASSERT_TRUE(testing::WriteTestPdb(pdb, path));
-  std::shared_ptr<PdbImage> image;
-  ASSERT_EQ(PdbImage::Load(Wide(path), &image), S_OK);
-  ASSERT_EQ(image->functionCount(), 6u);
-
-  // Asked from the last function back, so that a module's answers are
-  // recorded when one of its later functions comes first.
-  std::vector<std::string> files;
-  for (std::uint32_t i = 6; i-- > 0;) {
-    const PdbFunctionSymbol& f = image->function(i);
-    const std::uint32_t index = image->SourceFileIndex(i);
-    const ModuleLineTable& lines = image->ModuleLines(f.module());
-    const std::wstring* direct = index == ModuleLineTable::kNoFile ? nullptr : &lines.file(index);
-    EXPECT_EQ(direct, image->SourceFile(f)) << i;
-    files.insert(files.begin(), direct ? WideToUtf8(*direct) : "");
-  }
-  EXPECT_EQ(files, (std::vector<std::string>{"plain.cpp", "a.cpp", "b.cpp", "b.cpp", "inner.h", ""}));
 }
 
 TEST_F(CraftedTest, NamesWithInvalidUtf8KeepEverythingAroundTheBadBytes) {

@@ -21,11 +21,11 @@ using testing::SymbolFacts;
 const std::string kFixtures = SORVANTA_FIXTURES_DIR;
 
 std::vector<SymbolFacts> LoadAll(const std::string& path, unsigned threads) {
-  PdbImage::LoadOptions options;
+  LoadOptions options;
   options.threads = threads;
   options.bytesPerThread = 1;  // threads even for the smallest file
   std::shared_ptr<PdbImage> image;
-  EXPECT_EQ(PdbImage::Load(testing::Wide(path), options, &image), S_OK) << path;
+  EXPECT_EQ(PdbImage::Load(path, options, &image), S_OK) << path;
   SymbolList all;
   for (std::uint32_t i = 0; image && i < image->functionCount(); ++i) {
     all.push_back(PdbImage::FunctionRef(image, i));

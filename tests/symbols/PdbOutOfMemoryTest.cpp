@@ -47,11 +47,13 @@ int LoadInChild(const std::string& path, std::size_t headroom) {
     // Nothing may escape into the test framework's copy in the child.
     try {
       std::shared_ptr<PdbImage> image;
-      const HRESULT hr = PdbImage::Load(Utf8ToWide(path), &image);
+      const HRESULT hr = PdbImage::Load(path, &image);
       if (hr == E_OUTOFMEMORY) _exit(kOutOfMemory);
       if (Failed(hr)) _exit(kOtherFailure);
-      for (std::uint32_t i = 0; i < image->functionCount(); ++i) image->SourceFile(image->function(i));
+      for (std::uint32_t i = 0; i < image->functionCount(); ++i) image->SourceFile(i);
       _exit(kOpened);
+    } catch (const std::bad_alloc&) {
+      _exit(kOutOfMemory);  // a source file needs memory the limit leaves none of
     } catch (...) {
       _exit(kThrew);
     }

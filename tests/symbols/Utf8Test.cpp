@@ -36,8 +36,9 @@ TEST(Utf8Test, EncodesWideTextAndReplacesWhatCannotBeEncoded) {
 TEST(Utf8Test, CaseInsensitiveComparisonFoldsNonAsciiLettersOneToOne) {
   const std::string name = "\xC3\x9C" "ber::stra\xC3\x9F" "e";  // Über::straße
   auto matches = [&](const std::wstring& query) {
-    return FoldedHashUtf8(name.data(), name.size()) == FoldedHash(query) &&
-           FoldedEqualsUtf8(name.data(), name.size(), FoldWide(query));
+    const std::string typed = WideToUtf8(query);
+    return FoldedHashUtf8(name.data(), name.size()) == FoldedHashUtf8(typed.data(), typed.size()) &&
+           FoldedEqualsUtf8(name.data(), name.size(), FoldUtf8(typed));
   };
   EXPECT_TRUE(matches(L"\u00DCber::stra\u00DFe"));
   EXPECT_TRUE(matches(L"\u00FCBER::STRA\u1E9EE"));  // capital sharp s folds to ß
@@ -50,9 +51,19 @@ TEST(Utf8Test, CaseInsensitiveComparisonFoldsNonAsciiLettersOneToOne) {
 
 TEST(Utf8Test, ExactComparisonDecodesTheName) {
   const std::string name = "\xC3\x9C" "ber";
-  EXPECT_TRUE(ExactEqualsUtf8(name.data(), name.size(), L"\u00DCber"));
-  EXPECT_FALSE(ExactEqualsUtf8(name.data(), name.size(), L"\u00FCber"));
-  EXPECT_FALSE(ExactEqualsUtf8(name.data(), name.size(), L"\u00DCbe"));
+  EXPECT_TRUE(ExactEqualsUtf8(name.data(), name.size(), U"\u00DCber"));
+  EXPECT_FALSE(ExactEqualsUtf8(name.data(), name.size(), U"\u00FCber"));
+  EXPECT_FALSE(ExactEqualsUtf8(name.data(), name.size(), U"\u00DCbe"));
+}
+
+TEST(Utf8Test, InvalidBytesReadAsReplacementsAndValidTextAsItself) {
+  std::string out;
+  AppendValidUtf8("ok\xFF\xC3\xBC\xE2\x82", &out);
+  EXPECT_EQ(out, "ok\xEF\xBF\xBD\xC3\xBC\xEF\xBF\xBD\xEF\xBF\xBD");
+  EXPECT_FALSE(IsValidUtf8("ok\xFF"));
+  EXPECT_FALSE(IsValidUtf8("\xC3"));
+  EXPECT_TRUE(IsValidUtf8("\xEF\xBF\xBD plain \xF0\x9F\x98\x80"));
+  EXPECT_EQ(DecodeUtf8("a\xFF"), U"a\uFFFD");
 }
 
 }  // namespace

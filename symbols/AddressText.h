@@ -1,9 +1,13 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 namespace sorvanta {
+
+// Addresses as people type them and as the program shows them: one rule
+// for reading and one format, shared by the window and sorvanta-query.
 
 // Reads an address typed into an edit box the way "%llx" does: leading
 // white space, an optional sign, an optional 0x or 0X, then hexadecimal
@@ -16,5 +20,14 @@ namespace sorvanta {
 // hold: such text is no address, and acting on a clipped or saturated value
 // would use an address the user never typed.
 std::uint64_t ReadAddress(const std::wstring& text);
+// The same rule for a line of UTF-8 text.
+std::uint64_t ReadAddress(const char* text, std::size_t size);
+
+// "0X%08llX": at least eight upper-case hex digits, all of them above 32
+// bits.
+void AppendAddress(std::uint64_t value, std::string* out);
+std::wstring FormatAddress(std::uint64_t value);
+// "0x%llx": an offset or a plain hexadecimal number.
+void AppendHex(std::uint64_t value, std::string* out);
 
 }  // namespace sorvanta

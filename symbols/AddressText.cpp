@@ -1,0 +1,113 @@
+#include "AddressText.h"
+
+#include <cwchar>
+#include <cwctype>
+
+#include "Utf8.h"
+
+namespace sorvanta {
+
+namespace {
+
+constexpr int kMaxHexDigits = 16;  // 64 bits
+
+bool IsHexDigit(wchar_t c) {
+  return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
+}
+
+// Counts the significant digits of the number that "%llx" would read from
+// text (leading zeros do not count), following the same grammar and
+// stopping at the first NUL as the conversion does.
+int SignificantHexDigits(const wchar_t* text) {
+  while (*text != L'\0' && std::iswspace(static_cast<std::wint_t>(*text))) ++text;
+  if (*text == L'+' || *text == L'-') ++text;
+  if (text[0] == L'0' && (text[1] == L'x' || text[1] == L'X')) text += 2;
+  while (*text == L'0') ++text;
+  int digits = 0;
+  while (IsHexDigit(*text)) {
+    ++digits;
+    ++text;
+  }
+  return digits;
+}
+
+// The usual batch line, [0x]HEXDIGITS and nothing else with at most 16
+// significant digits, read directly; the rule reads it the same way, only
+// slower.
+bool ReadPlainHex(const char* text, std::size_t size, std::uint64_t* value) {
+  std::size_t i = 0;
+  if (size >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) i = 2;
+  if (i == size) return false;
+  while (i + 1 < size && text[i] == '0') ++i;
+  if (size - i > kMaxHexDigits) return false;
+  std::uint64_t v = 0;
+  for (; i < size; ++i) {
+    const char c = text[i];
+    unsigned digit;
+    if (c >= '0' && c <= '9') {
+      digit = static_cast<unsigned>(c - '0');
+    } else if (c >= 'a' && c <= 'f') {
+      digit = static_cast<unsigned>(c - 'a' + 10);
+    } else if (c >= 'A' && c <= 'F') {
+      digit = static_cast<unsigned>(c - 'A' + 10);
+    } else {
+      return false;
+    }
+    v = v << 4 | digit;
+  }
+  *value = v;
+  return true;
+}
+
+template <class String>
+void AppendHexDigits(std::uint64_t value, int minDigits, const char* digitSet, String* out) {
+  char digits[16];
+  int n = 0;
+  do {
+    digits[n++] = digitSet[value & 0xF];
+    value >>= 4;
+  } while (value != 0);
+  for (int pad = n; pad < minDigits; ++pad) out->push_back('0');
+  while (n > 0) out->push_back(static_cast<typename String::value_type>(digits[--n]));
+}
+
+constexpr char kUpper[] = "0123456789ABCDEF";
+constexpr char kLower[] = "0123456789abcdef";
+
+}  // namespace
+
+std::uint64_t ReadAddress(const std::wstring& text) {
+  // A value that does not fit makes the conversion's behaviour undefined
+  // in C, so such text never reaches it.
+  if (SignificantHexDigits(text.c_str()) > kMaxHexDigits) return 0;
+
+  unsigned long long value = 0;
+  // The count of conversions is not needed: when nothing was read the
+  // value simply stays 0.
+  static_cast<void>(std::swscanf(text.c_str(), L"%llx", &value));
+  return static_cast<std::uint64_t>(value);
+}
+
+std::uint64_t ReadAddress(const char* text, std::size_t size) {
+  std::uint64_t value = 0;
+  if (ReadPlainHex(text, size, &value)) return value;
+  return ReadAddress(Utf8ToWide(text, size));
+}
+
+void AppendAddress(std::uint64_t value, std::string* out) {
+  out->append("0X");
+  AppendHexDigits(value, 8, kUpper, out);
+}
+
+std::wstring FormatAddress(std::uint64_t value) {
+  std::wstring out = L"0X";
+  AppendHexDigits(value, 8, kUpper, &out);
+  return out;
+}
+
+void AppendHex(std::uint64_t value, std::string* out) {
+  out->append("0x");
+  AppendHexDigits(value, 1, kLower, out);
+}
+
+}  // namespace sorvanta

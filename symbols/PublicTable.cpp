@@ -1,0 +1,162 @@
+#include "PublicTable.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "Demangler.h"
+#include "PublicsStream.h"
+#include "Utf8.h"
+
+namespace sorvanta {
+
+HRESULT PublicTable::Build(const std::vector<std::uint8_t>& publicsStream,
+                           std::vector<std::uint8_t> recordStream, const SectionTable& sections,
+                           std::uint16_t imageHandle) {
+  try {
+    std::vector<PublicRecord> found;
+    const HRESULT read = PublicsStream::Read(ByteView{publicsStream.data(), publicsStream.size()},
+                                             ByteView{recordStream.data(), recordStream.size()}, &found);
+    if (Failed(read)) return read;
+
+    struct Sorted {
+      std::uint64_t key;  // RVA, or past every RVA for a public without an address
+      std::uint32_t end;  // of its section
+      std::uint32_t index;
+    };
+    std::vector<Sorted> sorted;
+    sorted.reserve(found.size());
+    for (std::uint32_t i = 0; i < found.size(); ++i) {
+      const PublicRecord& p = found[i];
+      const std::optional<std::uint32_t> rva = sections.Rva(p.segment, p.offset);
+      std::uint32_t end = 0;
+      if (rva) {
+        const SectionTable::Section& section = *sections.Find(p.segment);
+        const std::uint64_t sectionEnd = std::uint64_t{section.rva} + section.size;
+        end = sectionEnd > UINT32_MAX ? UINT32_MAX : static_cast<std::uint32_t>(sectionEnd);
+      }
+      sorted.push_back({rva ? *rva : UINT64_MAX, end, i});
+    }
+    // Records are in stream order already, so a stable sort keeps that
+    // order among publics at one address.
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [](const Sorted& a, const Sorted& b) { return a.key < b.key; });
+
+    std::vector<PdbPublicSymbol> records;
+    std::vector<std::uint32_t> ends;
+    records.reserve(sorted.size());
+    for (const Sorted& s : sorted) {
+      const PublicRecord& p = found[s.index];
+      const bool located = s.key != UINT64_MAX;
+      records.emplace_back(imageHandle, p.nameOffset, p.nameLength, p.segment,
+                           located ? std::optional<std::uint32_t>(static_cast<std::uint32_t>(s.key))
+                                   : std::nullopt);
+      if (located) ends.push_back(s.end);
+    }
+    located_ = ends.size();
+    records_ = std::move(records);
+    sectionEnds_ = std::move(ends);
+    recordBytes_ = std::move(recordStream);
+    return S_OK;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+std::string_view PublicTable::RawName(std::uint32_t index) const {
+  const PdbPublicSymbol& p = records_[index];
+  return std::string_view(reinterpret_cast<const char*>(recordBytes_.data()) + p.nameOffset(),
+                          p.nameLength());
+}
+
+std::string_view PublicTable::Name(std::uint32_t index, std::string* scratch) const {
+  PdbPublicSymbol& p = records_[index];
+  using Demangled = PdbPublicSymbol::Demangled;
+  switch (p.demangled()) {
+    case Demangled::kRaw:
+      return RawName(index);
+    case Demangled::kCached:
+      return std::string_view(cache_.data() + p.demangledAt(), p.demangledLength());
+    case Demangled::kUnknown:
+    case Demangled::kMade:
+      break;
+  }
+  if (!DemangleMicrosoft(RawName(index), DemangleStyle::kFull, scratch)) {
+    p.setDemangled(Demangled::kRaw);
+    return RawName(index);
+  }
+  if (p.demangled() == Demangled::kUnknown) {
+    // The cache is reserved whole, so views into it stay valid as it fills.
+    try {
+      if (!cacheReserved_) {
+        cacheReserved_ = true;
+        cache_.reserve(kCacheBytes);
+      }
+      if (cache_.capacity() - cache_.size() >= scratch->size()) {
+        const auto at = static_cast<std::uint32_t>(cache_.size());
+        cache_.append(*scratch);
+        p.setDemangled(Demangled::kCached, at, static_cast<std::uint16_t>(scratch->size()));
+        return std::string_view(cache_.data() + at, scratch->size());
+      }
+    } catch (const std::bad_alloc&) {
+      // No cache: the name is made again when next asked for.
+    }
+    p.setDemangled(Demangled::kMade);
+  }
+  return *scratch;
+}
+
+std::optional<std::uint32_t> PublicTable::FindAtOrBelow(std::uint32_t rva) const {
+  auto rvaOf = [&](std::size_t i) { return *records_[i].rva(); };
+  // The first public whose address is past rva, then the first of those
+  // at the address below it.
+  std::size_t lo = 0;
+  std::size_t hi = located_;
+  while (lo < hi) {
+    const std::size_t mid = lo + (hi - lo) / 2;
+    if (rvaOf(mid) <= rva) lo = mid + 1;
+    else hi = mid;
+  }
+  if (lo == 0) return std::nullopt;
+  const std::uint32_t below = rvaOf(lo - 1);
+  std::size_t first = 0;
+  hi = lo - 1;
+  while (first < hi) {
+    const std::size_t mid = first + (hi - first) / 2;
+    if (rvaOf(mid) < below) first = mid + 1;
+    else hi = mid;
+  }
+  if (rva >= sectionEnds_[first]) return std::nullopt;  // past the end of that public's section
+  return static_cast<std::uint32_t>(first);
+}
+
+std::vector<std::uint32_t> PublicTable::Find(std::string_view name, bool caseInsensitive) const {
+  std::string scratch;
+  if (!nameIndex_) {
+    std::vector<std::uint32_t> hashes(records_.size());
+    for (std::uint32_t i = 0; i < records_.size(); ++i) {
+      const std::string_view shown = Name(i, &scratch);
+      hashes[i] = FoldedHashUtf8(shown.data(), shown.size());
+    }
+    FunctionNameIndex index;
+    index.Build(hashes);
+    nameIndex_ = std::move(index);
+  }
+  const std::u32string folded = FoldUtf8(name);
+  const std::u32string exact = caseInsensitive ? std::u32string() : DecodeUtf8(name);
+  std::vector<std::uint32_t> found;
+  nameIndex_->ForEachCandidate(FoldedHashUtf8(name.data(), name.size()), [&](std::uint32_t i) {
+    const std::string_view shown = Name(i, &scratch);
+    const bool match = caseInsensitive ? FoldedEqualsUtf8(shown.data(), shown.size(), folded)
+                                       : ExactEqualsUtf8(shown.data(), shown.size(), exact);
+    if (match) found.push_back(i);
+  });
+  return found;
+}
+
+std::size_t PublicTable::memoryBytes() const {
+  return recordBytes_.capacity() + records_.capacity() * sizeof(PdbPublicSymbol) +
+         sectionEnds_.capacity() * sizeof(std::uint32_t) + cache_.capacity() +
+         (nameIndex_ ? nameIndex_->MemoryBytes() : 0);
+}
+
+}  // namespace sorvanta

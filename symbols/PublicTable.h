@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "FunctionNameIndex.h"
+#include "HResult.h"
+#include "PdbPublicSymbol.h"
+#include "SectionTable.h"
+
+namespace sorvanta {
+
+// The public symbols of an image that mark functions, as records that
+// point into the symbol-record stream, which the table keeps.
+//
+// Order: by relative address, publics at the same address in record-stream
+// order; publics whose segment names no section come last. Names are shown
+// demangled; each public's demangled text is made once and kept in a cache
+// of at most kCacheBytes (past that it is made again on each use).
+class PublicTable {
+ public:
+  static constexpr std::size_t kCacheBytes = std::size_t{16} << 20;
+
+  // Reads the publics stream and the symbol-record stream it points into.
+  // E_PDB_FORMAT when either is damaged (see PublicsStream), E_OUTOFMEMORY;
+  // the table is left empty then.
+  HRESULT Build(const std::vector<std::uint8_t>& publicsStream, std::vector<std::uint8_t> recordStream,
+                const SectionTable& sections, std::uint16_t imageHandle);
+
+  std::size_t size() const { return records_.size(); }
+  const PdbPublicSymbol& record(std::uint32_t index) const { return records_[index]; }
+  PdbPublicSymbol* slot(std::uint32_t index) { return &records_[index]; }
+  std::uint32_t IndexOf(const PdbPublicSymbol& record) const {
+    return static_cast<std::uint32_t>(&record - records_.data());
+  }
+
+  // The name as stored, and demangled (the stored name when it does not
+  // demangle). The view is into the table or into *scratch.
+  std::string_view RawName(std::uint32_t index) const;
+  std::string_view Name(std::uint32_t index, std::string* scratch) const;
+
+  // The public with the greatest address at or below rva inside its
+  // section (the first of several at that address); none when rva lies
+  // outside the section of the public below it.
+  std::optional<std::uint32_t> FindAtOrBelow(std::uint32_t rva) const;
+
+  // Publics whose demangled name equals name (UTF-8): with case folded
+  // when caseInsensitive, else exactly. In table order. The first search
+  // indexes every public's name.
+  std::vector<std::uint32_t> Find(std::string_view name, bool caseInsensitive) const;
+
+  std::uint32_t maxRva() const { return located_ == 0 ? 0 : *records_[located_ - 1].rva(); }
+  std::size_t memoryBytes() const;
+
+ private:
+  std::vector<std::uint8_t> recordBytes_;
+  mutable std::vector<PdbPublicSymbol> records_;  // their cache fields change as names are shown
+  std::vector<std::uint32_t> sectionEnds_;  // per public with an address: end of its section
+  std::size_t located_ = 0;  // records_[0, located_) have an address
+  mutable std::string cache_;  // demangled names, reserved whole on first use
+  mutable bool cacheReserved_ = false;
+  mutable std::optional<FunctionNameIndex> nameIndex_;
+};
+
+}  // namespace sorvanta

@@ -1,0 +1,215 @@
+// The public-symbol table built straight from stream bytes: which records
+// count, their order, the nearest-public rule, and damaged streams, which
+// are refused whole, never read in part or out of bounds.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "PublicTable.h"
+#include "SectionTable.h"
+
+namespace sorvanta {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+void Put16(Bytes& b, std::uint16_t v) {
+  b.push_back(static_cast<std::uint8_t>(v));
+  b.push_back(static_cast<std::uint8_t>(v >> 8));
+}
+void Put32(Bytes& b, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+// A symbol-record stream and the publics stream whose hash points into it.
+struct Streams {
+  Bytes records;
+  std::vector<std::uint32_t> hashed;  // record offsets the hash lists
+
+  // Appends an S_PUB32 record and lists it in the hash.
+  std::uint32_t Pub(const std::string& name, std::uint16_t segment, std::uint32_t offset,
+                    std::uint32_t flags = 0x2) {
+    const auto at = static_cast<std::uint32_t>(records.size());
+    Bytes body;
+    Put32(body, flags);
+    Put32(body, offset);
+    Put16(body, segment);
+    body.insert(body.end(), name.begin(), name.end());
+    body.push_back(0);
+    while ((body.size() + 4) % 4 != 0) body.push_back(0);
+    Put16(records, static_cast<std::uint16_t>(body.size() + 2));
+    Put16(records, 0x110E);
+    records.insert(records.end(), body.begin(), body.end());
+    hashed.push_back(at);
+    return at;
+  }
+
+  Bytes Publics(std::uint32_t signature = 0xFFFFFFFFu) const {
+    Bytes hash;
+    Put32(hash, signature);
+    Put32(hash, 0xEFFE0000u + 19990810u);
+    Put32(hash, static_cast<std::uint32_t>(hashed.size() * 8));
+    Put32(hash, 0);
+    for (const std::uint32_t offset : hashed) {
+      Put32(hash, offset + 1);
+      Put32(hash, 1);
+    }
+    Bytes publics;
+    Put32(publics, static_cast<std::uint32_t>(hash.size()));
+    for (int i = 0; i < 6; ++i) Put32(publics, 0);  // address map size, thunks, sections
+    publics.insert(publics.end(), hash.begin(), hash.end());
+    return publics;
+  }
+};
+
+// Sections 1 and 2 at 0x1000 and 0x2000, 0x100 bytes each.
+SectionTable Sections() {
+  Bytes headers;
+  for (const std::uint32_t rva : {0x1000u, 0x2000u}) {
+    for (int i = 0; i < 8; ++i) headers.push_back('.');
+    Put32(headers, 0x100);  // size in memory
+    Put32(headers, rva);
+    for (int i = 0; i < 24; ++i) headers.push_back(0);
+  }
+  SectionTable sections;
+  EXPECT_EQ(SectionTable::Parse(headers, &sections), S_OK);
+  return sections;
+}
+
+HRESULT Build(const Streams& s, const Bytes& publics, PublicTable* table) {
+  return table->Build(publics, s.records, Sections(), 0);
+}
+
+PublicTable Built(const Streams& s) {
+  PublicTable table;
+  EXPECT_EQ(Build(s, s.Publics(), &table), S_OK);
+  return table;
+}
+
+std::vector<std::string> Names(const PublicTable& t) {
+  std::vector<std::string> names;
+  std::string scratch;
+  for (std::uint32_t i = 0; i < t.size(); ++i) names.emplace_back(t.Name(i, &scratch));
+  return names;
+}
+
+TEST(PublicTable, FunctionPublicsInAddressOrderDemangled) {
+  Streams s;
+  s.Pub("?b@@YAXXZ", 2, 0x10);
+  s.Pub("data", 1, 0x00, 0x0);          // no function flag
+  s.Pub("code_only", 1, 0x08, 0x1);     // code, not a function
+  s.Pub("?a@@YAHH@Z", 1, 0x20);
+  s.Pub("nowhere", 3, 0x0);             // no such section
+  s.Pub("same_a", 1, 0x20);
+  const PublicTable t = Built(s);
+  EXPECT_EQ(Names(t), (std::vector<std::string>{"int __cdecl a(int)", "same_a", "void __cdecl b(void)",
+                                                "nowhere"}));
+  // Asked again, the names come from the cache unchanged.
+  EXPECT_EQ(Names(t), (std::vector<std::string>{"int __cdecl a(int)", "same_a", "void __cdecl b(void)",
+                                                "nowhere"}));
+  EXPECT_EQ(t.RawName(0), "?a@@YAHH@Z");
+  EXPECT_EQ(t.record(0).rva(), 0x1020u);
+  EXPECT_EQ(t.record(2).rva(), 0x2010u);
+  EXPECT_EQ(t.record(3).rva(), std::nullopt);
+  EXPECT_EQ(t.maxRva(), 0x2010u);
+}
+
+TEST(PublicTable, NearestAtOrBelowStaysInsideItsSection) {
+  Streams s;
+  s.Pub("first", 1, 0x20);
+  s.Pub("twin", 1, 0x40);
+  s.Pub("twin2", 1, 0x40);
+  s.Pub("second", 2, 0x0);
+  const PublicTable t = Built(s);
+  EXPECT_EQ(t.FindAtOrBelow(0x101F), std::nullopt);
+  EXPECT_EQ(t.FindAtOrBelow(0x1020), 0u);
+  EXPECT_EQ(t.FindAtOrBelow(0x103F), 0u);
+  EXPECT_EQ(t.FindAtOrBelow(0x1040), 1u);  // the first of two at one address
+  EXPECT_EQ(t.FindAtOrBelow(0x10FF), 1u);
+  EXPECT_EQ(t.FindAtOrBelow(0x1100), std::nullopt);  // past section 1
+  EXPECT_EQ(t.FindAtOrBelow(0x2000), 3u);
+  EXPECT_EQ(t.FindAtOrBelow(0x2100), std::nullopt);
+  EXPECT_EQ(t.FindAtOrBelow(UINT32_MAX), std::nullopt);
+}
+
+TEST(PublicTable, NameSearchFoldsCaseOnTheDemangledName) {
+  Streams s;
+  s.Pub("?Größe@@YAXXZ", 1, 0x0);
+  s.Pub("raw", 1, 0x8);
+  const PublicTable t = Built(s);
+  EXPECT_EQ(t.Find("VOID __CDECL GRÖSSE(VOID)", true), std::vector<std::uint32_t>{});
+  EXPECT_EQ(t.Find("VOID __CDECL GRÖßE(VOID)", true), std::vector<std::uint32_t>{0});
+  EXPECT_EQ(t.Find("RAW", false), std::vector<std::uint32_t>{});
+  EXPECT_EQ(t.Find("raw", false), std::vector<std::uint32_t>{1});
+}
+
+TEST(PublicTable, DamagedStreamsAreRefusedWhole) {
+  // Each damage in a table that also lists a good public.
+  auto refused = [](const std::function<void(Streams&, Bytes&)>& damage) {
+    Streams s;
+    s.Pub("good", 1, 0x10);
+    s.Pub("also_good", 1, 0x20);
+    Bytes publics = s.Publics();
+    damage(s, publics);
+    PublicTable t;
+    const HRESULT hr = Build(s, publics, &t);
+    return hr == E_PDB_FORMAT && t.size() == 0;
+  };
+  auto relist = [](Streams& s, Bytes& publics) { publics = s.Publics(); };
+  EXPECT_TRUE(refused([&](Streams& s, Bytes& p) { s.hashed.push_back(s.hashed[0]), relist(s, p); }));
+  EXPECT_TRUE(refused([&](Streams& s, Bytes& p) { s.hashed.push_back(2), relist(s, p); }));  // inside a record
+  EXPECT_TRUE(refused([&](Streams& s, Bytes& p) {
+    s.hashed.push_back(static_cast<std::uint32_t>(s.records.size())), relist(s, p);
+  }));
+  EXPECT_TRUE(refused([&](Streams& s, Bytes& p) { s.hashed.push_back(0xFFFFFFF0u), relist(s, p); }));
+  EXPECT_TRUE(refused([&](Streams& s, Bytes&) {  // the last record claims more than the stream
+    s.records[s.hashed[1]] = 0xFF;
+    s.records[s.hashed[1] + 1] = 0x7F;
+  }));
+  EXPECT_TRUE(refused([&](Streams& s, Bytes&) { s.records[s.hashed[1] + 2] = 0x10; }));  // no S_PUB32
+  EXPECT_TRUE(refused([&](Streams& s, Bytes& p) { p = s.Publics(0x12345678); }));  // unknown hash
+  EXPECT_TRUE(refused([&](Streams&, Bytes& p) { p.resize(30); }));               // cut short
+  EXPECT_TRUE(refused([&](Streams&, Bytes& p) { p[0] = 0xFF, p[1] = 0xFF; }));   // hash past the end
+  EXPECT_TRUE(refused([&](Streams&, Bytes& p) { p[28 + 16] = 0; }));             // offset + 1 stored as 0
+  EXPECT_TRUE(refused([&](Streams&, Bytes& p) { p.clear(); }));
+
+  // Records a byte apart, each a valid S_PUB32 at its own offset: a small
+  // stream cannot stand for more publics than it holds.
+  Streams overlapping;
+  for (int i = 0; i < 16; ++i) overlapping.records.insert(overlapping.records.end(), {0x0E, 0x11});
+  for (std::uint32_t at = 0; at + 14 <= overlapping.records.size(); at += 2) overlapping.hashed.push_back(at);
+  PublicTable t;
+  EXPECT_EQ(Build(overlapping, overlapping.Publics(), &t), E_PDB_FORMAT);
+
+  // A name running to the end of its record without a terminator ends there.
+  Streams u;
+  u.Pub("abcd", 1, 0x0);
+  u.records.back() = 'e';  // the terminator and the padding byte
+  u.records[u.records.size() - 2] = 'e';
+  t = Built(u);
+  ASSERT_EQ(t.size(), 1u);
+  EXPECT_EQ(t.RawName(0), "abcdee");
+  // An empty hash is a table without publics.
+  EXPECT_EQ(Built(Streams()).size(), 0u);
+  EXPECT_EQ(t.FindAtOrBelow(0x3000), std::nullopt);
+}
+
+TEST(PublicTable, ManyPublicsAtOneAddressAreFoundAtOnce) {
+  Streams s;
+  for (int i = 0; i < 20000; ++i) s.Pub("same", 1, 0x40);
+  const PublicTable t = Built(s);
+  ASSERT_EQ(t.size(), 20000u);
+  // Each lookup finds the first at the address in logarithmic time; a walk
+  // back over the others would make this loop quadratic.
+  for (std::uint32_t rva = 0x1040; rva < 0x1040 + 20000; ++rva) {
+    ASSERT_EQ(t.FindAtOrBelow(std::min<std::uint32_t>(rva, 0x10FF)), 0u);
+  }
+}
+
+}  // namespace
+}  // namespace sorvanta
