@@ -7,6 +7,9 @@
 //                  (FIXTURE's streams behind 4.5 GiB of type-stream holes)
 //   sorvanta_bench [--threads=N] --memory=PATH
 //                  (peak memory after open + list all, with N loader threads)
+//   sorvanta_bench [--threads=N] --fresh=MEASURE --pdb=PATH
+//                  (one measurement, timed inside this fresh process, as
+//                  JSON: floor, open_list_refs or open_list_texts)
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -18,6 +21,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QTableWidget>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,8 +32,12 @@
 #include <thread>
 #include <vector>
 
+#include "AddressText.h"
 #include "DiaSymbol.h"
+#include "DbiStream.h"
+#include "MsfFile.h"
 #include "MsfImage.h"
+#include "PageBuffer.h"
 #include "PdbImage.h"
 #include "QtResultView.h"
 #include "QueryOutput.h"
@@ -48,30 +56,86 @@ std::string BaseName(const std::string& path) {
   return dot == std::string::npos ? name : name.substr(0, dot);
 }
 
-// Reading the file into fresh memory: what any reader that does not map
-// the file must pay at least.
+using Bytes = std::unique_ptr<char, decltype(&std::free)>;
+
+// Reads the whole file into fresh memory: what any reader that does not
+// map the file must pay at least.
+Bytes ReadWholeFile(const std::string& path, std::size_t* size) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat info {};
+  ::fstat(fd, &info);
+  *size = static_cast<std::size_t>(info.st_size);
+  Bytes bytes(static_cast<char*>(std::malloc(*size)), &std::free);
+  std::size_t done = 0;
+  while (done < *size) {
+    const ssize_t n = ::read(fd, bytes.get() + done, *size - done);
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  ::close(fd);
+  return bytes;
+}
+
 void Floor(benchmark::State& state, const std::string& path) {
   std::size_t total = 0;
   for (auto _ : state) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    struct stat info {};
-    ::fstat(fd, &info);
-    const auto size = static_cast<std::size_t>(info.st_size);
-    std::unique_ptr<char, decltype(&std::free)> bytes(static_cast<char*>(std::malloc(size)), &std::free);
-    std::size_t done = 0;
-    while (done < size) {
-      const ssize_t n = ::read(fd, bytes.get() + done, size - done);
-      if (n <= 0) break;
-      done += static_cast<std::size_t>(n);
-    }
-    ::close(fd);
+    Bytes bytes = ReadWholeFile(path, &total);
     benchmark::DoNotOptimize(bytes.get());
-    total = done;
     state.PauseTiming();
     bytes.reset();
     state.ResumeTiming();
   }
   state.counters["MB"] = static_cast<double>(total) / 1e6;
+}
+
+// Reads the streams a load keeps (info, DBI, section headers, names and
+// every module's symbols and lines) into fresh page memory, with nothing
+// parsed beyond finding them: what any reader that keeps those bytes pays
+// at least. Returns the bytes read.
+std::size_t ReadNeededStreams(const std::string& path, PageBuffer* kept) {
+  MsfFile file;
+  if (Failed(file.Open(path))) return 0;
+  std::vector<std::uint32_t> streams{1, 3};
+  DbiStream dbi;
+  std::vector<std::uint8_t> dbiBytes(file.StreamSize(3));
+  if (Failed(file.Claim({3})) || Failed(file.Read(3, 0, dbiBytes.size(), dbiBytes.data())) ||
+      Failed(DbiStream::Parse(std::move(dbiBytes), &dbi))) {
+    return 0;
+  }
+  std::uint64_t total = 0;
+  std::vector<std::pair<std::uint32_t, std::uint64_t>> wanted;  // stream, bytes
+  for (const ModuleDescriptor& m : dbi.modules()) {
+    if (m.stream >= file.streamCount()) continue;
+    const std::uint64_t size = std::min<std::uint64_t>(
+        file.StreamSize(m.stream), std::uint64_t{m.symbolBytes} + m.c11Bytes + m.c13Bytes);
+    wanted.emplace_back(m.stream, size);
+    total += size;
+  }
+  std::vector<std::uint32_t> claim;
+  for (const auto& w : wanted) claim.push_back(w.first);
+  if (Failed(file.Claim(claim)) || !kept->Allocate(total)) return 0;
+  std::uint64_t at = 0;
+  for (const auto& [stream, size] : wanted) {
+    if (Failed(file.Read(stream, 0, size, kept->data() + at))) return 0;
+    at += size;
+  }
+  return static_cast<std::size_t>(total);
+}
+
+// Every function's six texts, as sorvanta-query's list writes them: the
+// name, type, source and object as the image's views, the address and
+// length formatted. Returns their total size, so nothing is left out.
+std::size_t ListTexts(PdbImage& image) {
+  std::size_t total = 0;
+  std::string numbers;
+  for (std::uint32_t i = 0; i < image.functionCount(); ++i) {
+    numbers.clear();
+    if (const std::optional<std::uint64_t> va = image.FunctionAddress(i)) AppendAddress(*va, &numbers);
+    numbers += std::to_string(image.FunctionLength(i));
+    total += image.FunctionName(i).size() + sizeof("Function") + numbers.size() +
+             image.SourceFile(i).size() + image.ObjectFile(i).size();
+  }
+  return total;
 }
 
 // threads: how many threads the loader may use (0: one per core).
@@ -160,8 +224,8 @@ void LookupVA(benchmark::State& state, const std::string& path) {
 // buffer to /dev/null. The file is opened once, outside the timing.
 void QueryAddrBatch(benchmark::State& state, const std::string& path) {
   Opened& o = OpenedFor(path);
-  DiaRef<IDiaSession> session;
-  if (Failed(OpenPdb(path, false, &session))) {
+  std::shared_ptr<PdbImage> image;
+  if (Failed(OpenPdb(path, false, &image))) {
     state.SkipWithError("open failed");
     return;
   }
@@ -173,7 +237,7 @@ void QueryAddrBatch(benchmark::State& state, const std::string& path) {
   }
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> null(std::fopen("/dev/null", "w"), std::fclose);
   Output out(null.get());
-  AddressAnswerer answerer(session, false, OutputFormat::kTsv);
+  AddressAnswerer answerer(image, false, OutputFormat::kTsv);
   // Each module's line table is built the first time one of its functions
   // is asked for (about a millisecond each); one pass over the addresses
   // first, so the figure is the steady rate of a long batch.
@@ -274,7 +338,7 @@ int Memory(const std::string& path) {
   dia.session.reset();
   std::shared_ptr<PdbImage> image;
   const std::size_t streamBytes =
-      Succeeded(PdbImage::Load(Utf8ToWide(path), &image)) ? image->StreamMemoryBytes() : 0;
+      Succeeded(PdbImage::Load(path, &image)) ? image->StreamMemoryBytes() : 0;
   std::printf("{\"name\": \"%s\", \"threads\": %u, \"file_bytes\": %lld, \"functions\": %zu, "
               "\"stream_bytes\": %zu, \"baseline_rss_bytes\": %ld, \"peak_rss_bytes\": %ld, "
               "\"reference_bytes\": %.2f}\n",
@@ -282,6 +346,47 @@ int Memory(const std::string& path) {
               static_cast<std::size_t>(n), streamBytes, baselineKiB * 1024, peakKiB * 1024,
               n > 0 ? static_cast<double>(heapAfter - heapBefore) / n : 0.0);
   return 0;
+}
+
+// One measurement in this process, which the caller started for it alone:
+// the heap is fresh and every page it uses is touched for the first time,
+// as when a user starts the program.
+int Fresh(const std::string& measure, const std::string& path) {
+  using Clock = std::chrono::steady_clock;
+  // What a measurement made is kept past the clock: tearing it down is no
+  // part of what a user waits for.
+  Bytes bytes(nullptr, &std::free);
+  DiaSymbol dia;
+  SymbolList all;
+  std::shared_ptr<PdbImage> image;
+  std::size_t count = 0;
+  const Clock::time_point start = Clock::now();
+  PageBuffer kept;
+  if (measure == "floor") {
+    bytes = ReadWholeFile(path, &count);
+  } else if (measure == "read_needed") {
+    count = ReadNeededStreams(path, &kept);
+  } else if (measure == "open") {
+    if (Failed(PdbImage::Load(path, &image))) return 1;
+    count = image->functionCount();
+  } else if (measure == "open_list_refs") {
+    if (!dia.Open(Utf8ToWide(path))) return 1;
+    all = dia.FindFunctionsByName(L"");
+    count = all.size();
+  } else if (measure == "open_list_texts") {
+    if (Failed(PdbImage::Load(path, &image))) return 1;
+    count = ListTexts(*image);
+  } else {
+    std::fprintf(stderr, "no such measurement: %s\n", measure.c_str());
+    return 2;
+  }
+  const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+  benchmark::DoNotOptimize(bytes.get());
+  std::printf("{\"measure\": \"%s\", \"name\": \"%s\", \"threads\": %u, \"ms\": %.3f, \"count\": %zu}\n",
+              measure.c_str(), BaseName(path).c_str(), PdbImage::DefaultLoadOptions().threads, ms, count);
+  // The process ends as a user's would end, without tearing anything down.
+  std::fflush(stdout);
+  std::_Exit(0);
 }
 
 }  // namespace
@@ -292,6 +397,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> pdbs;
   std::vector<std::string> sparse;  // huge files, mostly holes: only opened
   std::vector<char*> rest;
+  std::string fresh;
   for (int i = 0; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg.rfind("--threads=", 0) == 0) {
@@ -299,6 +405,10 @@ int main(int argc, char** argv) {
       continue;
     }
     if (arg.rfind("--memory=", 0) == 0) return Memory(arg.substr(9));
+    if (arg.rfind("--fresh=", 0) == 0) {
+      fresh = arg.substr(8);
+      continue;
+    }
     if (arg.rfind("--write-sparse=", 0) == 0 && i + 1 < argc) {
       std::string error;
       if (msf::WriteSparseLargePdb(arg.substr(15), argv[i + 1], &error)) return 0;
@@ -313,6 +423,7 @@ int main(int argc, char** argv) {
       rest.push_back(argv[i]);
     }
   }
+  if (!fresh.empty() && pdbs.size() == 1) return Fresh(fresh, pdbs[0]);
   if (pdbs.empty()) {
     std::fprintf(stderr,
                  "usage: %s --pdb=PATH [--pdb=PATH ...] [--sparse=PATH ...]\n"

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "AddressText.h"
+#include "NameMatch.h"
 #include "PdbImage.h"
 #include "Utf8.h"
 
@@ -18,6 +19,10 @@ using Json = nlohmann::ordered_json;
 
 constexpr std::string_view kFunctionType = "Function";
 constexpr std::string_view kPublicType = "PublicSymbol";
+// A byte of a TSV field becomes at most this many: U+FFFD for one that
+// starts no valid sequence or is a control character.
+constexpr std::size_t kTsvGrowth = 3;
+constexpr std::size_t kMaxDecimal = 20;
 
 // Whether every byte is printable ASCII, which a TSV field takes as it is;
 // eight bytes at a time.
@@ -28,9 +33,9 @@ bool IsPlainAscii(const char* text, std::size_t size) {
   for (; i + 8 <= size; i += 8) {
     std::uint64_t w;
     std::memcpy(&w, text + i, 8);
-    const std::uint64_t control = (w - 0x20 * kOnes) & ~w;          // a byte below 0x20
-    const std::uint64_t del = ((w ^ 0x7F * kOnes) - kOnes) & ~(w ^ 0x7F * kOnes);  // a 0x7F byte
-    if ((w | control | del) & kHigh) return false;
+    const std::uint64_t control = (w - 0x20 * kOnes) & ~w;  // a byte below 0x20
+    const std::uint64_t del = w ^ 0x7F * kOnes;             // a 0x7F byte is zero here
+    if ((w | control | ((del - kOnes) & ~del)) & kHigh) return false;
   }
   for (; i < size; ++i) {
     const auto c = static_cast<unsigned char>(text[i]);
@@ -39,10 +44,26 @@ bool IsPlainAscii(const char* text, std::size_t size) {
   return true;
 }
 
-void AppendDecimal(std::uint64_t value, std::string* out) {
-  char digits[20];
-  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-  out->append(digits, end);
+// Writes a TSV field at out, which has room for kTsvGrowth bytes per byte
+// of text; returns the end.
+char* WriteTsvText(std::string_view text, char* out) {
+  if (IsPlainAscii(text.data(), text.size())) {
+    std::memcpy(out, text.data(), text.size());
+    return out + text.size();
+  }
+  for (std::size_t pos = 0; pos < text.size();) {
+    const std::size_t at = pos;
+    const char32_t c = DecodeUtf8At(text.data(), text.size(), &pos);
+    const bool replaced = (c == kReplacementChar && pos == at + 1) || c < 0x20 || c == 0x7F;
+    if (replaced) {
+      std::memcpy(out, "\xEF\xBF\xBD", 3);
+      out += 3;
+    } else {
+      std::memcpy(out, text.data() + at, pos - at);
+      out += pos - at;
+    }
+  }
+  return out;
 }
 
 std::string ValidUtf8(std::string_view text) {
@@ -57,18 +78,18 @@ std::string AddressText(std::uint64_t va) {
   return text;
 }
 
-void AppendJsonLine(const Json& value, std::string* out) {
+void AppendJsonLine(const Json& value, TextBuffer* out) {
   // Texts are valid UTF-8 already; replace guards anyway, so a stray byte
   // can never abort the program.
-  out->append(value.dump(-1, ' ', false, Json::error_handler_t::replace));
-  out->push_back('\n');
+  out->Append(value.dump(-1, ' ', false, Json::error_handler_t::replace));
+  out->Push('\n');
 }
 
-// The fields after the name that `list` writes for every symbol.
+// A line of `list`.
 void AppendListLine(std::string_view name, std::string_view type,
                     const std::optional<std::uint64_t>& address,
                     const std::optional<std::uint64_t>& length, std::string_view source,
-                    std::string_view object, OutputFormat format, std::string* out) {
+                    std::string_view object, OutputFormat format, TextBuffer* out) {
   if (format == OutputFormat::kJson) {
     Json line = Json::object();
     line["name"] = ValidUtf8(name);
@@ -80,64 +101,114 @@ void AppendListLine(std::string_view name, std::string_view type,
     AppendJsonLine(line, out);
     return;
   }
-  AppendTsvText(name, out);
-  out->push_back('\t');
-  out->append(type);
-  out->push_back('\t');
-  if (address) AppendAddress(*address, out);
-  out->push_back('\t');
-  if (length) AppendDecimal(*length, out);
-  out->push_back('\t');
-  AppendTsvText(source, out);
-  out->push_back('\t');
-  AppendTsvText(object, out);
-  out->push_back('\n');
+  char* at = out->Room(kTsvGrowth * (name.size() + source.size() + object.size()) + type.size() +
+                       kMaxAddressText + kMaxDecimal + 6);
+  at = WriteTsvText(name, at);
+  *at++ = '\t';
+  std::memcpy(at, type.data(), type.size());
+  at += type.size();
+  *at++ = '\t';
+  if (address) at += WriteAddress(*address, at);
+  *at++ = '\t';
+  if (length) at = std::to_chars(at, at + kMaxDecimal, *length).ptr;
+  *at++ = '\t';
+  at = WriteTsvText(source, at);
+  *at++ = '\t';
+  at = WriteTsvText(object, at);
+  *at++ = '\n';
+  out->Commit(at);
 }
 
 }  // namespace
 
+bool Output::Write(std::string_view text) {
+  if (!Flush()) return false;
+  if (!text.empty() && std::fwrite(text.data(), 1, text.size(), file_) != text.size()) failed_ = true;
+  return !failed_;
+}
+
 bool Output::Flush() {
   if (!buffer_.empty() && !failed_) {
-    if (std::fwrite(buffer_.data(), 1, buffer_.size(), file_) != buffer_.size()) failed_ = true;
+    if (std::fwrite(buffer_.view().data(), 1, buffer_.size(), file_) != buffer_.size()) failed_ = true;
   }
   buffer_.clear();
   if (!failed_ && std::fflush(file_) != 0) failed_ = true;
   return !failed_;
 }
 
-void AppendTsvText(std::string_view text, std::string* out) {
-  if (IsPlainAscii(text.data(), text.size())) {
-    out->append(text);
-    return;
-  }
-  for (std::size_t pos = 0; pos < text.size();) {
-    char32_t c = DecodeUtf8At(text.data(), text.size(), &pos);
-    if (c < 0x20 || c == 0x7F) c = kReplacementChar;
-    AppendUtf8(c, out);
-  }
+void AppendTsvText(std::string_view text, TextBuffer* out) {
+  out->Commit(WriteTsvText(text, out->Room(kTsvGrowth * text.size())));
 }
 
-void AppendFunctionLine(PdbImage& image, std::uint32_t function, OutputFormat format, std::string* out) {
+void AppendFunctionLine(const PdbImage& image, std::uint32_t function, OutputFormat format,
+                        TextBuffer* out) {
   AppendListLine(image.FunctionName(function), kFunctionType, image.FunctionAddress(function),
                  image.FunctionLength(function), image.SourceFile(function),
                  image.ObjectFile(function), format, out);
 }
 
 void AppendPublicLine(const PdbImage& image, std::uint32_t index, OutputFormat format,
-                      std::string* scratch, std::string* out) {
+                      std::string* scratch, TextBuffer* out) {
   AppendListLine(image.PublicName(index, scratch), kPublicType, image.PublicAddress(index),
                  std::nullopt, {}, {}, format, out);
+}
+
+void AppendFunctionLines(const PdbImage& image, const NameMatcher* filter, OutputFormat format,
+                         std::uint32_t begin, std::uint32_t end, TextBuffer* out) {
+  if (format == OutputFormat::kJson) {
+    for (std::uint32_t i = begin; i < end; ++i) {
+      if (!filter || filter->Matches(image.FunctionName(i))) AppendFunctionLine(image, i, format, out);
+    }
+    return;
+  }
+  // Functions come module by module, so a run of lines mostly ends in the
+  // same source and object file: that end is made once per run.
+  TextBuffer tail;
+  std::string_view tailSource;
+  std::string_view tailObject;
+  bool haveTail = false;
+  for (std::uint32_t i = begin; i < end; ++i) {
+    const std::string_view name = image.FunctionName(i);
+    if (filter && !filter->Matches(name)) continue;
+    const std::string_view source = image.SourceFile(i);
+    const std::string_view object = image.ObjectFile(i);
+    auto same = [](std::string_view a, std::string_view b) { return a.data() == b.data() && a.size() == b.size(); };
+    if (!haveTail || !same(source, tailSource) || !same(object, tailObject)) {
+      tail.clear();
+      tail.Push('\t');
+      AppendTsvText(source, &tail);
+      tail.Push('\t');
+      AppendTsvText(object, &tail);
+      tail.Push('\n');
+      tailSource = source;
+      tailObject = object;
+      haveTail = true;
+    }
+    const std::optional<std::uint64_t> address = image.FunctionAddress(i);
+    char* at = out->Room(kTsvGrowth * name.size() + kFunctionType.size() + kMaxAddressText +
+                         kMaxDecimal + 3 + tail.size());
+    at = WriteTsvText(name, at);
+    *at++ = '\t';
+    std::memcpy(at, kFunctionType.data(), kFunctionType.size());
+    at += kFunctionType.size();
+    *at++ = '\t';
+    if (address) at += WriteAddress(*address, at);
+    *at++ = '\t';
+    at = std::to_chars(at, at + kMaxDecimal, image.FunctionLength(i)).ptr;
+    std::memcpy(at, tail.view().data(), tail.size());
+    out->Commit(at + tail.size());
+  }
 }
 
 AddressAnswerer::AddressAnswerer(std::shared_ptr<PdbImage> image, bool publics, OutputFormat format)
     : image_(std::move(image)), publics_(publics), format_(format) {}
 
-void AddressAnswerer::AnswerText(const char* text, std::size_t size, std::string* out) {
+void AddressAnswerer::AnswerText(const char* text, std::size_t size, TextBuffer* out) {
   Answer(ReadAddress(text, size), out);
 }
 
-void AddressAnswerer::Answer(std::uint64_t va, std::string* out) {
-  PdbImage& image = *image_;
+void AddressAnswerer::Answer(std::uint64_t va, TextBuffer* out) {
+  const PdbImage& image = *image_;
   if (const std::optional<std::uint32_t> f = image.FindFunction(va)) {
     AppendFound(va, image.FunctionName(*f), false, *image.FunctionAddress(*f), image.SourceFile(*f),
                 image.ObjectFile(*f), out);
@@ -156,13 +227,15 @@ void AddressAnswerer::Answer(std::uint64_t va, std::string* out) {
     AppendJsonLine(line, out);
     return;
   }
-  AppendAddress(va, out);
-  out->append("\t??\n");
+  char* at = out->Room(kMaxAddressText + 4);
+  at += WriteAddress(va, at);
+  std::memcpy(at, "\t??\n", 4);
+  out->Commit(at + 4);
 }
 
 void AddressAnswerer::AppendFound(std::uint64_t va, std::string_view name, bool isPublic,
                                   std::uint64_t start, std::string_view source,
-                                  std::string_view object, std::string* out) {
+                                  std::string_view object, TextBuffer* out) {
   const std::uint64_t offset = va - start;
   if (format_ == OutputFormat::kJson) {
     Json line = Json::object();
@@ -176,24 +249,27 @@ void AddressAnswerer::AppendFound(std::uint64_t va, std::string_view name, bool 
     AppendJsonLine(line, out);
     return;
   }
-  AppendAddress(va, out);
-  out->push_back('\t');
-  AppendTsvText(name, out);
+  char* at = out->Room(kTsvGrowth * (name.size() + source.size() + object.size()) +
+                       4 * kMaxAddressText + 7);
+  at += WriteAddress(va, at);
+  *at++ = '\t';
+  at = WriteTsvText(name, at);
   // A public marks only where something starts; like a debugger's nearest
   // symbol, it is shown as name+offset.
   if (isPublic && offset != 0) {
-    out->push_back('+');
-    AppendHex(offset, out);
+    *at++ = '+';
+    at += WriteHex(offset, at);
   }
-  out->push_back('\t');
-  AppendAddress(start, out);
-  out->push_back('\t');
-  AppendHex(offset, out);
-  out->push_back('\t');
-  AppendTsvText(source, out);
-  out->push_back('\t');
-  AppendTsvText(object, out);
-  out->push_back('\n');
+  *at++ = '\t';
+  at += WriteAddress(start, at);
+  *at++ = '\t';
+  at += WriteHex(offset, at);
+  *at++ = '\t';
+  at = WriteTsvText(source, at);
+  *at++ = '\t';
+  at = WriteTsvText(object, at);
+  *at++ = '\n';
+  out->Commit(at);
 }
 
 }  // namespace sorvanta

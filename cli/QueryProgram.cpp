@@ -11,10 +11,12 @@
 #include <iostream>
 #include <new>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "AddressText.h"
 #include "NameMatch.h"
+#include "OrderedWriter.h"
 #include "PdbImage.h"
 #include "QueryOutput.h"
 
@@ -27,6 +29,8 @@ namespace sorvanta {
 namespace {
 
 constexpr const char* kProgram = "sorvanta-query";
+// Functions listed by one thread at a time: about a megabyte of text.
+constexpr std::size_t kFunctionsPerChunk = 8192;
 
 constexpr const char* kUsage =
     "usage: sorvanta-query list FILE.pdb [--name NAME] [--match exact|substring|glob|regex]\n"
@@ -119,11 +123,17 @@ int RunList(const Options& o) {
       out.EndRecord();
     }
   } else {
-    for (std::uint32_t i = 0; i < image->functionCount(); ++i) {
-      if (filter && !filter->Matches(image->FunctionName(i))) continue;
-      AppendFunctionLine(*image, i, format, &out.buffer());
-      out.EndRecord();
-    }
+    // Every function, or each that passes the filter: in chunks on every
+    // core, written in order.
+    const NameMatcher* matcher = filter ? &*filter : nullptr;
+    const bool written = WriteChunksInOrder(
+        image->functionCount(), kFunctionsPerChunk, std::thread::hardware_concurrency(),
+        [&](std::size_t begin, std::size_t end, TextBuffer* text) {
+          AppendFunctionLines(*image, matcher, format, static_cast<std::uint32_t>(begin),
+                              static_cast<std::uint32_t>(end), text);
+        },
+        out);
+    if (!written) return kExitOutputFailed;
   }
   if (o.publics) {
     std::string scratch;

@@ -59,16 +59,18 @@ bool ReadPlainHex(const char* text, std::size_t size, std::uint64_t* value) {
   return true;
 }
 
-template <class String>
-void AppendHexDigits(std::uint64_t value, int minDigits, const char* digitSet, String* out) {
+// The digits of value, at least minDigits of them (zeros in front), at out.
+std::size_t WriteHexDigits(std::uint64_t value, int minDigits, const char* digitSet, char* out) {
   char digits[16];
   int n = 0;
   do {
     digits[n++] = digitSet[value & 0xF];
     value >>= 4;
   } while (value != 0);
-  for (int pad = n; pad < minDigits; ++pad) out->push_back('0');
-  while (n > 0) out->push_back(static_cast<typename String::value_type>(digits[--n]));
+  std::size_t at = 0;
+  for (int pad = n; pad < minDigits; ++pad) out[at++] = '0';
+  while (n > 0) out[at++] = digits[--n];
+  return at;
 }
 
 constexpr char kUpper[] = "0123456789ABCDEF";
@@ -94,20 +96,31 @@ std::uint64_t ReadAddress(const char* text, std::size_t size) {
   return ReadAddress(Utf8ToWide(text, size));
 }
 
+std::size_t WriteAddress(std::uint64_t value, char* out) {
+  out[0] = '0';
+  out[1] = 'X';
+  return 2 + WriteHexDigits(value, 8, kUpper, out + 2);
+}
+
 void AppendAddress(std::uint64_t value, std::string* out) {
-  out->append("0X");
-  AppendHexDigits(value, 8, kUpper, out);
+  char text[kMaxAddressText];
+  out->append(text, WriteAddress(value, text));
 }
 
 std::wstring FormatAddress(std::uint64_t value) {
-  std::wstring out = L"0X";
-  AppendHexDigits(value, 8, kUpper, &out);
-  return out;
+  char text[kMaxAddressText];
+  return std::wstring(text, text + WriteAddress(value, text));
+}
+
+std::size_t WriteHex(std::uint64_t value, char* out) {
+  out[0] = '0';
+  out[1] = 'x';
+  return 2 + WriteHexDigits(value, 1, kLower, out + 2);
 }
 
 void AppendHex(std::uint64_t value, std::string* out) {
-  out->append("0x");
-  AppendHexDigits(value, 1, kLower, out);
+  char text[kMaxAddressText];
+  out->append(text, WriteHex(value, text));
 }
 
 }  // namespace sorvanta

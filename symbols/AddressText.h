@@ -24,10 +24,14 @@ std::uint64_t ReadAddress(const std::wstring& text);
 std::uint64_t ReadAddress(const char* text, std::size_t size);
 
 // "0X%08llX": at least eight upper-case hex digits, all of them above 32
-// bits.
+// bits. WriteAddress writes it at out (room for kMaxAddressText bytes) and
+// returns its length; the others are made from it.
+constexpr std::size_t kMaxAddressText = 18;
+std::size_t WriteAddress(std::uint64_t value, char* out);
 void AppendAddress(std::uint64_t value, std::string* out);
 std::wstring FormatAddress(std::uint64_t value);
-// "0x%llx": an offset or a plain hexadecimal number.
+// "0x%llx": an offset or a plain hexadecimal number, as WriteAddress.
+std::size_t WriteHex(std::uint64_t value, char* out);
 void AppendHex(std::uint64_t value, std::string* out);
 
 }  // namespace sorvanta

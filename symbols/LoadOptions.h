@@ -11,6 +11,11 @@ struct LoadOptions {
   // program asks for them, since a stripped PDB holds publics instead of
   // module symbols.
   bool publics = false;
+  // Keep every module's symbol records and line subsections after the
+  // load, for the line and inline-frame facts of a symbolizer. Without it
+  // a load keeps of the modules only what the function records need (their
+  // names), which is a fraction of the bytes read.
+  bool lines = false;
   // Threads that read and walk the modules; 0 means one per core.
   unsigned threads = 0;
   // Module bytes each thread should have to read at least: a thread costs

@@ -36,28 +36,38 @@ class Files {
       : checksums_(FindFileChecksums(c13)), strings_(strings) {}
 
   std::uint32_t For(std::uint32_t checksumOffset) {
+    // Blocks in a row mostly name the same file.
+    if (checksumOffset == lastChecksum_) return lastFile_;
+    lastChecksum_ = checksumOffset;
+    lastFile_ = Find(checksumOffset);
+    return lastFile_;
+  }
+
+  std::vector<ModuleFileTable::Name> Take() { return std::move(names_); }
+
+ private:
+  std::uint32_t Find(std::uint32_t checksumOffset) {
     const auto known = byChecksum_.find(checksumOffset);
     if (known != byChecksum_.end()) return known->second;
     std::uint32_t index = ModuleFileTable::kNoFile;
     std::uint32_t nameOffset = 0;
     std::string_view name;
     if (checksums_.FileNameOffset(checksumOffset, &nameOffset) && strings_.At(nameOffset, &name)) {
-      const auto added = byName_.emplace(nameOffset, static_cast<std::uint32_t>(nameOffsets_.size()));
-      if (added.second) nameOffsets_.push_back(nameOffset);
+      const auto added = byName_.emplace(nameOffset, static_cast<std::uint32_t>(names_.size()));
+      if (added.second) names_.push_back({nameOffset, static_cast<std::uint32_t>(name.size())});
       index = added.first->second;
     }
     byChecksum_.emplace(checksumOffset, index);
     return index;
   }
 
-  std::vector<std::uint32_t> Take() { return std::move(nameOffsets_); }
-
- private:
   FileChecksums checksums_;
   const StringTable& strings_;
   std::unordered_map<std::uint32_t, std::uint32_t> byChecksum_;
   std::unordered_map<std::uint32_t, std::uint32_t> byName_;
-  std::vector<std::uint32_t> nameOffsets_;
+  std::vector<ModuleFileTable::Name> names_;
+  std::uint32_t lastChecksum_ = UINT32_MAX;  // past any subsection: no entry lies there
+  std::uint32_t lastFile_ = ModuleFileTable::kNoFile;
 };
 
 template <class Visit>
@@ -187,7 +197,7 @@ ModuleFileTable ModuleFileTable::Build(ByteView c13, const StringTable& strings,
   }
 
   ModuleFileTable table;
-  table.nameOffsets_ = files.Take();
+  table.names_ = files.Take();
   *functionFiles = std::move(assigned);
   return table;
 }

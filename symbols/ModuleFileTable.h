@@ -14,8 +14,9 @@ struct CodeStart {
   std::uint32_t offset = 0;
 };
 
-// The source files of one module: the string-table offsets of the files
-// its functions come from, and which of them each function comes from.
+// The source files of one module: the string-table offsets (and lengths)
+// of the files its functions come from, each found once, and which of them
+// each function comes from.
 //
 // Each line subsection describes one contribution (a function, or a
 // funclet of one) as blocks of lines, one block per file. A function's file
@@ -40,12 +41,17 @@ class ModuleFileTable {
                                const std::vector<CodeStart>& functions,
                                std::vector<std::uint32_t>* functionFiles);
 
-  std::size_t size() const { return nameOffsets_.size(); }
-  // The string-table offset of file index, whose text is known to be there.
-  std::uint32_t nameOffset(std::uint32_t index) const { return nameOffsets_[index]; }
+  // A file's name: where it is in the string table, and its length.
+  struct Name {
+    std::uint32_t offset;
+    std::uint32_t length;
+  };
+
+  std::size_t size() const { return names_.size(); }
+  const Name& name(std::uint32_t index) const { return names_[index]; }
 
  private:
-  std::vector<std::uint32_t> nameOffsets_;
+  std::vector<Name> names_;
 };
 
 }  // namespace sorvanta

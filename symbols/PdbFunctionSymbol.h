@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "IDiaSymbol.h"
+#include "ModuleFileTable.h"
 
 namespace sorvanta {
 
@@ -15,16 +16,14 @@ class PdbImage;
 // the image's ownership: a symbol stays readable as long as any reference
 // to it is held.
 //
-// 32 bytes: the name as an offset and length into the module's bytes that
-// the image read, the RVA, the code length, the module, the source file
-// (assigned when the module's files are first asked for), and the image as
-// a 15-bit handle (see PdbImage::FromHandle), which keeps a million
-// functions and the window's references to all of them within 48 bytes
-// each.
+// 32 bytes: the name as an offset and length into the module's names that
+// the image kept of the bytes it read, the RVA, the code length, the module, the source file,
+// and the image as a 15-bit handle (see PdbImage::FromHandle), which keeps
+// a million functions and the window's references to all of them within
+// 48 bytes each.
 class PdbFunctionSymbol final : public IDiaSymbol {
  public:
-  static constexpr std::uint32_t kFileUnassigned = UINT32_MAX - 1;
-  static constexpr std::uint32_t kNoFile = UINT32_MAX;
+  static constexpr std::uint32_t kNoFile = ModuleFileTable::kNoFile;
 
   PdbFunctionSymbol(std::uint16_t image, std::uint32_t module, std::uint32_t nameOffset,
                     std::uint16_t nameLength, std::optional<std::uint32_t> rva, std::uint32_t length)
@@ -47,14 +46,14 @@ class PdbFunctionSymbol final : public IDiaSymbol {
   HRESULT get_objectFileName(std::wstring* fileName) override;
 
   // The facts, for the image.
-  std::uint32_t nameOffset() const { return nameOffset_; }  // in its module's bytes
+  std::uint32_t nameOffset() const { return nameOffset_; }  // in its module's names
   std::uint16_t nameLength() const { return nameLength_; }
   std::optional<std::uint32_t> rva() const {
     return hasRva_ ? std::optional<std::uint32_t>(rva_) : std::nullopt;
   }
   std::uint32_t length() const { return length_; }
   std::uint32_t module() const { return module_; }
-  // An index into the module's file table, kNoFile, or kFileUnassigned.
+  // An index into the module's file table, or kNoFile.
   std::uint32_t file() const { return file_; }
   void setFile(std::uint32_t file) { file_ = file; }
 
@@ -66,7 +65,7 @@ class PdbFunctionSymbol final : public IDiaSymbol {
   std::uint32_t rva_;
   std::uint32_t length_;
   std::uint32_t module_;
-  std::uint32_t file_ = kFileUnassigned;
+  std::uint32_t file_ = kNoFile;
 };
 
 }  // namespace sorvanta

@@ -6,7 +6,6 @@
 #include <new>
 #include <utility>
 
-#include "ModuleStream.h"
 #include "MsfFile.h"
 #include "Utf8.h"
 
@@ -134,12 +133,11 @@ HRESULT PdbImage::Read(MsfFile& file, const LoadOptions& options) {
     strings_ = StringTable(std::move(bytes));
   }
 
-  if (const HRESULT hr = LoadModules(file, dbi_, sections_, options.threads, options.bytesPerThread,
-                                     handle_, &loaded_);
+  if (const HRESULT hr = LoadModules(file, dbi_, sections_, strings_, options, handle_, &loaded_);
       Failed(hr)) {
     return hr;
   }
-  streamBytes_ += loaded_.bytes.size();
+  streamBytes_ += loaded_.bytesKept;
   if (options.publics) publicsStatus_ = ReadPublics(file);
   return S_OK;
 }
@@ -169,20 +167,9 @@ HRESULT PdbImage::ReadPublics(MsfFile& file) {
   }
 }
 
-ByteView PdbImage::ModuleSymbols(std::uint32_t module) const {
-  const LoadedModule& m = loaded_.modules[module];
-  return {loaded_.bytes.data() + m.bytesAt, m.symbolBytes};
-}
-
-ByteView PdbImage::ModuleC13(std::uint32_t module) const {
-  const LoadedModule& m = loaded_.modules[module];
-  return {loaded_.bytes.data() + m.bytesAt + m.symbolBytes, m.c13Bytes};
-}
-
 std::string_view PdbImage::FunctionName(std::uint32_t i) const {
   const PdbFunctionSymbol& f = Function(i);
-  return std::string_view(reinterpret_cast<const char*>(ModuleSymbols(f.module()).data) + f.nameOffset(),
-                          f.nameLength());
+  return std::string_view(loaded_.modules[f.module()].names + f.nameOffset(), f.nameLength());
 }
 
 std::optional<std::uint64_t> PdbImage::FunctionAddress(std::uint32_t i) const {
@@ -196,35 +183,11 @@ std::string_view PdbImage::ObjectFile(std::uint32_t i) const {
   return module.isLinker ? std::string_view() : module.name;
 }
 
-std::string_view PdbImage::SourceFile(std::uint32_t i) {
-  const std::uint32_t module = Function(i).module();
-  if (!loaded_.modules[module].files) AssignSourceFiles(module);
-  const std::uint32_t file = Function(i).file();
-  if (file == PdbFunctionSymbol::kNoFile) return {};
-  std::string_view name;
-  strings_.At(loaded_.modules[module].files->nameOffset(file), &name);
-  return name;
-}
-
-void PdbImage::AssignSourceFiles(std::uint32_t module) {
-  LoadedModule& m = loaded_.modules[module];
-  const std::uint32_t first = m.firstFunction;
-  const std::uint32_t end = module + 1 < loaded_.modules.size()
-                                ? loaded_.modules[module + 1].firstFunction
-                                : static_cast<std::uint32_t>(loaded_.functions.size());
-  // The functions' starts, walked again in the same order as at load.
-  std::vector<CodeStart> starts;
-  starts.reserve(end - first);
-  ModuleStream(ModuleSymbols(module), ByteView{}).ForEachProcedure([&](const ProcedureRecord& p) {
-    starts.push_back({p.segment, p.codeOffset});
-  });
-  std::vector<std::uint32_t> files;
-  ModuleFileTable table = ModuleFileTable::Build(ModuleC13(module), strings_, starts, &files);
-  // Nothing below allocates: the module's files are kept whole or not at all.
-  for (std::uint32_t k = 0; k < end - first; ++k) {
-    loaded_.functions.slot(first + k)->setFile(k < files.size() ? files[k] : PdbFunctionSymbol::kNoFile);
-  }
-  m.files = std::move(table);
+std::string_view PdbImage::SourceFile(std::uint32_t i) const {
+  const PdbFunctionSymbol& f = Function(i);
+  if (f.file() == PdbFunctionSymbol::kNoFile) return {};
+  const ModuleFileTable::Name& name = loaded_.modules[f.module()].files.name(f.file());
+  return strings_.Known(name.offset, name.length);
 }
 
 std::vector<std::uint32_t> PdbImage::FindFunctions(std::string_view name, bool caseInsensitive) const {
@@ -286,7 +249,7 @@ HRESULT PdbImage::SetLoadAddress(std::uint64_t loadAddress) {
 }
 
 SymbolRef PdbImage::FunctionRef(const std::shared_ptr<PdbImage>& image, std::uint32_t index) {
-  return SymbolRef(image, image->loaded_.functions.slot(index));
+  return SymbolRef(image, image->loaded_.functions.at(index));
 }
 
 SymbolRef PdbImage::PublicRef(const std::shared_ptr<PdbImage>& image, std::uint32_t index) {

@@ -29,18 +29,19 @@ namespace sorvanta {
 // never looked at again): the info stream, the DBI stream and its section
 // headers, each module's symbol records and C13 lines, and the string
 // table; and the publics with their symbol records when asked. Every fact
-// derived from them is a fixed-size record or a view into the bytes read,
-// so no count or offset in the file can make it cost more than those bytes
-// and 48 bytes per function or public.
+// derived from them is a fixed-size record or a view into the bytes kept
+// (a function's name is kept as a copy of its bytes), so no count or
+// offset in the file can make it cost more than the bytes read and 48
+// bytes per function or public.
 //
 // Functions are numbered in enumeration order: module by module, each
 // module's in stream order. The image is immutable after loading except
 // for the load address and what is built on first use: the name index
-// (first search), the address index (first lookup), a module's source files
-// (first asked for). Each of those is built whole before it is kept, so
-// running out of memory part-way (std::bad_alloc) leaves the image as it
-// was and the next call tries again. Symbols handed out share ownership of
-// the image. One thread at a time.
+// (first search) and the address index (first lookup). Each of those is
+// built whole before it is kept, so running out of memory part-way
+// (std::bad_alloc) leaves the image as it was and the next call tries
+// again. Symbols handed out share ownership of the image. One thread at a
+// time.
 class PdbImage : public std::enable_shared_from_this<PdbImage> {
   struct Token {};
 
@@ -68,9 +69,8 @@ class PdbImage : public std::enable_shared_from_this<PdbImage> {
   // Load address + RVA; none for code the linker discarded.
   std::optional<std::uint64_t> FunctionAddress(std::uint32_t i) const;
   std::uint32_t FunctionLength(std::uint32_t i) const { return Function(i).length(); }
-  // Empty when the function has none. The first call for a module assigns
-  // the source files of all its functions.
-  std::string_view SourceFile(std::uint32_t i);
+  // Empty when the function has none.
+  std::string_view SourceFile(std::uint32_t i) const;
   std::string_view ObjectFile(std::uint32_t i) const;
 
   // Functions whose name equals name (UTF-8): with case folded when
@@ -103,7 +103,8 @@ class PdbImage : public std::enable_shared_from_this<PdbImage> {
   const InfoStream& info() const { return info_; }
   // The file's name without folder and extension (the global scope's name).
   const std::string& fileStem() const { return fileStem_; }
-  // Bytes of the file's streams held in memory.
+  // Bytes kept of those read: the streams held whole, the functions'
+  // names, and with lines kept the modules' bytes.
   std::size_t StreamMemoryBytes() const;
 
   // ---- The symbol objects handed to the window.
@@ -111,7 +112,7 @@ class PdbImage : public std::enable_shared_from_this<PdbImage> {
   // it alive.
   static PdbImage& FromHandle(std::uint16_t handle);
   std::uint32_t FunctionIndex(const PdbFunctionSymbol& f) const {
-    return static_cast<std::uint32_t>(&f - loaded_.functions.data());
+    return static_cast<std::uint32_t>(loaded_.functions.IndexOf(f));
   }
   std::uint32_t PublicIndex(const PdbPublicSymbol& p) const { return publics_.IndexOf(p); }
   // References that share the ownership of image.
@@ -123,10 +124,7 @@ class PdbImage : public std::enable_shared_from_this<PdbImage> {
  private:
   HRESULT Read(MsfFile& file, const LoadOptions& options);
   HRESULT ReadPublics(MsfFile& file);
-  const PdbFunctionSymbol& Function(std::uint32_t i) const { return loaded_.functions.data()[i]; }
-  ByteView ModuleSymbols(std::uint32_t module) const;
-  ByteView ModuleC13(std::uint32_t module) const;
-  void AssignSourceFiles(std::uint32_t module);
+  const PdbFunctionSymbol& Function(std::uint32_t i) const { return loaded_.functions[i]; }
 
   std::string fileStem_;
   std::uint16_t handle_ = 0;

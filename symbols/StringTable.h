@@ -25,6 +25,10 @@ class StringTable {
   // The NUL-terminated text at offset; false when it is not inside the
   // table whole.
   bool At(std::uint32_t offset, std::string_view* text) const { return TextAt(strings_, offset, text); }
+  // The text that At found at offset, length bytes long.
+  std::string_view Known(std::uint32_t offset, std::uint32_t length) const {
+    return std::string_view(reinterpret_cast<const char*>(strings_.data) + offset, length);
+  }
 
  private:
   std::vector<std::uint8_t> bytes_;
