@@ -12,9 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "PdbBytes.h"
 #include "llvm/DebugInfo/MSF/MSFCommon.h"
-#include "llvm/DebugInfo/PDB/Native/RawConstants.h"
-#include "llvm/DebugInfo/PDB/Native/RawTypes.h"
 
 namespace sorvanta::testing {
 
@@ -93,31 +92,11 @@ inline bool WriteSmallMsf(const std::string& path, std::uint32_t blockSize,
 inline std::vector<SmallStream> MinimalPdbStreams(std::uint32_t symbolBytes,
                                                   const std::vector<std::uint8_t>& records) {
   std::vector<SmallStream> streams(5);
-  SmallStream& info = streams[1];
-  PutU32(&info.bytes, 0, llvm::pdb::PdbImplVC70);
-  PutU32(&info.bytes, 28, 0);  // no named streams: empty string buffer and map
-  PutU32(&info.bytes, 32, 0);
-  PutU32(&info.bytes, 36, 1);
-  PutU32(&info.bytes, 40, 0);
-  PutU32(&info.bytes, 44, 0);
-
-  std::vector<std::uint8_t> module(sizeof(llvm::pdb::ModuleInfoHeader), 0);
-  using MI = llvm::pdb::ModuleInfoHeader;
-  PutU16(&module, offsetof(MI, ModDiStream), 4);
-  PutU32(&module, offsetof(MI, SymBytes), symbolBytes);
-  for (const char* name : {"a.obj", "a.obj"}) {
-    module.insert(module.end(), name, name + std::strlen(name) + 1);
-  }
-  module.resize((module.size() + 3) & ~std::size_t{3});
-
-  SmallStream& dbi = streams[3];
-  using DH = llvm::pdb::DbiStreamHeader;
-  dbi.bytes.assign(sizeof(DH), 0);
-  PutU32(&dbi.bytes, offsetof(DH, VersionSignature), UINT32_MAX);
-  PutU32(&dbi.bytes, offsetof(DH, VersionHeader), llvm::pdb::PdbDbiV70);
-  PutU32(&dbi.bytes, offsetof(DH, ModiSubstreamSize), static_cast<std::uint32_t>(module.size()));
-  dbi.bytes.insert(dbi.bytes.end(), module.begin(), module.end());
-
+  streams[1].bytes = InfoStreamBytes();
+  DbiModule module;
+  module.stream = 4;
+  module.symbolBytes = symbolBytes;
+  streams[3].bytes = DbiStreamBytes({module});
   streams[4].bytes = records;
   streams[4].size = symbolBytes;
   return streams;

@@ -10,79 +10,45 @@
 #include <string>
 #include <vector>
 
+#include "PdbBytes.h"
 #include "PublicTable.h"
 #include "SectionTable.h"
 
 namespace sorvanta {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-
-void Put16(Bytes& b, std::uint16_t v) {
-  b.push_back(static_cast<std::uint8_t>(v));
-  b.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-void Put32(Bytes& b, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
+using testing::AppendPublic;
+using testing::ByteWriter;
+using testing::Bytes;
 
 // A symbol-record stream and the publics stream whose hash points into it.
 struct Streams {
-  Bytes records;
+  ByteWriter records;
   std::vector<std::uint32_t> hashed;  // record offsets the hash lists
 
   // Appends an S_PUB32 record and lists it in the hash.
   std::uint32_t Pub(const std::string& name, std::uint16_t segment, std::uint32_t offset,
                     std::uint32_t flags = 0x2) {
-    const auto at = static_cast<std::uint32_t>(records.size());
-    Bytes body;
-    Put32(body, flags);
-    Put32(body, offset);
-    Put16(body, segment);
-    body.insert(body.end(), name.begin(), name.end());
-    body.push_back(0);
-    while ((body.size() + 4) % 4 != 0) body.push_back(0);
-    Put16(records, static_cast<std::uint16_t>(body.size() + 2));
-    Put16(records, 0x110E);
-    records.insert(records.end(), body.begin(), body.end());
+    const std::uint32_t at = records.size();
+    AppendPublic(records, name, segment, offset, flags);
     hashed.push_back(at);
     return at;
   }
-
   Bytes Publics(std::uint32_t signature = 0xFFFFFFFFu) const {
-    Bytes hash;
-    Put32(hash, signature);
-    Put32(hash, 0xEFFE0000u + 19990810u);
-    Put32(hash, static_cast<std::uint32_t>(hashed.size() * 8));
-    Put32(hash, 0);
-    for (const std::uint32_t offset : hashed) {
-      Put32(hash, offset + 1);
-      Put32(hash, 1);
-    }
-    Bytes publics;
-    Put32(publics, static_cast<std::uint32_t>(hash.size()));
-    for (int i = 0; i < 6; ++i) Put32(publics, 0);  // address map size, thunks, sections
-    publics.insert(publics.end(), hash.begin(), hash.end());
-    return publics;
+    return testing::PublicsStreamBytes(hashed, signature);
   }
 };
 
 // Sections 1 and 2 at 0x1000 and 0x2000, 0x100 bytes each.
 SectionTable Sections() {
-  Bytes headers;
-  for (const std::uint32_t rva : {0x1000u, 0x2000u}) {
-    for (int i = 0; i < 8; ++i) headers.push_back('.');
-    Put32(headers, 0x100);  // size in memory
-    Put32(headers, rva);
-    for (int i = 0; i < 24; ++i) headers.push_back(0);
-  }
   SectionTable sections;
-  EXPECT_EQ(SectionTable::Parse(headers, &sections), S_OK);
+  EXPECT_EQ(SectionTable::Parse(testing::SectionHeaderBytes({{0x1000, 0x100}, {0x2000, 0x100}}), &sections),
+            S_OK);
   return sections;
 }
 
 HRESULT Build(const Streams& s, const Bytes& publics, PublicTable* table) {
-  return table->Build(publics, s.records, Sections(), 0);
+  return table->Build(publics, s.records.bytes, Sections(), 0);
 }
 
 PublicTable Built(const Streams& s) {
@@ -164,14 +130,14 @@ TEST(PublicTable, DamagedStreamsAreRefusedWhole) {
   EXPECT_TRUE(refused([&](Streams& s, Bytes& p) { s.hashed.push_back(s.hashed[0]), relist(s, p); }));
   EXPECT_TRUE(refused([&](Streams& s, Bytes& p) { s.hashed.push_back(2), relist(s, p); }));  // inside a record
   EXPECT_TRUE(refused([&](Streams& s, Bytes& p) {
-    s.hashed.push_back(static_cast<std::uint32_t>(s.records.size())), relist(s, p);
+    s.hashed.push_back(s.records.size()), relist(s, p);
   }));
   EXPECT_TRUE(refused([&](Streams& s, Bytes& p) { s.hashed.push_back(0xFFFFFFF0u), relist(s, p); }));
   EXPECT_TRUE(refused([&](Streams& s, Bytes&) {  // the last record claims more than the stream
-    s.records[s.hashed[1]] = 0xFF;
-    s.records[s.hashed[1] + 1] = 0x7F;
+    s.records.bytes[s.hashed[1]] = 0xFF;
+    s.records.bytes[s.hashed[1] + 1] = 0x7F;
   }));
-  EXPECT_TRUE(refused([&](Streams& s, Bytes&) { s.records[s.hashed[1] + 2] = 0x10; }));  // no S_PUB32
+  EXPECT_TRUE(refused([&](Streams& s, Bytes&) { s.records.bytes[s.hashed[1] + 2] = 0x10; }));  // no S_PUB32
   EXPECT_TRUE(refused([&](Streams& s, Bytes& p) { p = s.Publics(0x12345678); }));  // unknown hash
   EXPECT_TRUE(refused([&](Streams&, Bytes& p) { p.resize(30); }));               // cut short
   EXPECT_TRUE(refused([&](Streams&, Bytes& p) { p[0] = 0xFF, p[1] = 0xFF; }));   // hash past the end
@@ -181,7 +147,7 @@ TEST(PublicTable, DamagedStreamsAreRefusedWhole) {
   // Records a byte apart, each a valid S_PUB32 at its own offset: a small
   // stream cannot stand for more publics than it holds.
   Streams overlapping;
-  for (int i = 0; i < 16; ++i) overlapping.records.insert(overlapping.records.end(), {0x0E, 0x11});
+  for (int i = 0; i < 16; ++i) overlapping.records.U16(0x110E);
   for (std::uint32_t at = 0; at + 14 <= overlapping.records.size(); at += 2) overlapping.hashed.push_back(at);
   PublicTable t;
   EXPECT_EQ(Build(overlapping, overlapping.Publics(), &t), E_PDB_FORMAT);
@@ -189,8 +155,8 @@ TEST(PublicTable, DamagedStreamsAreRefusedWhole) {
   // A name running to the end of its record without a terminator ends there.
   Streams u;
   u.Pub("abcd", 1, 0x0);
-  u.records.back() = 'e';  // the terminator and the padding byte
-  u.records[u.records.size() - 2] = 'e';
+  u.records.bytes.back() = 'e';  // the terminator and the padding byte
+  u.records.bytes[u.records.size() - 2] = 'e';
   t = Built(u);
   ASSERT_EQ(t.size(), 1u);
   EXPECT_EQ(t.RawName(0), "abcdee");
