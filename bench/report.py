@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Prints the benchmark figures of each PDB against the targets.
 
-    report.py RESULTS.json MEMORY.jsonl
+    report.py RESULTS.json MEMORY.jsonl [FRESH.jsonl]
 
 A file whose name starts with "sparse-" is a huge file made of the fixture
 "sample-x64" and holes: its open is compared with the fixture's open, and
@@ -9,7 +9,9 @@ it has no floor (reading 4.5 GiB of holes measures nothing of ours). The
 fixture itself is shown without targets.
 """
 import json
+import statistics
 import sys
+from collections import defaultdict
 
 FIXTURE = "sample-x64"
 MiB = 2**20
@@ -122,5 +124,77 @@ def main():
                   + (" ok" if round(per, 1) <= 16 else " MISSED"))
 
 
+FRESH_ROWS = [
+    # measure, what it is, target as a ratio to the floor (None: none)
+    ("floor", "read the whole file (the floor)", None),
+    ("read_needed", "read the streams a load of all bytes would keep", None),
+    ("open", "open", None),
+    ("open_list_refs", "open + list every function (references)", 0.12),
+    ("open_list_texts", "open + all six texts of every function", 0.35),
+]
+
+
+def fresh_report(path):
+    rows = [json.loads(line) for line in open(path) if line.strip()]
+    inside = defaultdict(list)   # (measure, name, threads) -> ms
+    process = defaultdict(list)  # (measure, name, cores) -> ms
+    for r in rows:
+        if "threads" in r:
+            inside[(r["measure"], r["name"], r["threads"])].append(r["ms"])
+        else:
+            process[(r["measure"], r["name"], r["cores"])].append(r["ms"])
+    names = sorted({k[1] for k in inside} | {k[1] for k in process})
+    if not names:
+        return
+    rounds = max((len(v) for v in inside.values()), default=0)
+    width = 31
+    print()
+    print(f"Fresh processes: each figure the median of {rounds} runs, each run a new process "
+          "timed inside (ratios to the floor of the same runs).")
+    header = "".join(f"{n + ' 1 thread':<{width}}{n + ' all cores':<{width}}" for n in names)
+    print(f"{'measurement':<49} {'target':<10} {header}")
+    print("-" * (60 + 2 * width * len(names)))
+    for measure, text, target in FRESH_ROWS:
+        cells = []
+        for n in names:
+            for threads in (1, 0):
+                times = inside.get((measure, n, threads))
+                base = inside.get(("floor", n, threads))
+                if not times or not base:
+                    cells.append(f"{'-':<{width}}")
+                    continue
+                ms, floor = statistics.median(times), statistics.median(base)
+                cell = f"{ms:.1f} ms" if measure == "floor" else f"{ms:.1f} ms = {ms / floor:.2f} x"
+                if target is not None:
+                    cell += " ok" if ms <= target * floor else " MISSED"
+                cells.append(f"{cell:<{width}}")
+        shown = f"<= {target} x" if target else ""
+        print(f"{text:<49} {shown:<10} " + "".join(cells))
+
+    print()
+    print("Whole processes, timed from outside (pinned: taskset -c 0):")
+    header = "".join(f"{n + ' one core':<{width}}{n + ' all cores':<{width}}" for n in names)
+    print(f"{'command':<49} {'target':<10} {header}")
+    for measure, text, target in (("process_floor", "a program that reads the whole file", None),
+                                  ("query_list", "sorvanta-query list FILE > /dev/null", 0.4)):
+        cells = []
+        for n in names:
+            for cores in ("one", "all"):
+                times = process.get((measure, n, cores))
+                base = process.get(("process_floor", n, cores))
+                if not times or not base:
+                    cells.append(f"{'-':<{width}}")
+                    continue
+                ms, floor = statistics.median(times), statistics.median(base)
+                cell = f"{ms:.1f} ms" if target is None else f"{ms:.1f} ms = {ms / floor:.2f} x"
+                if target is not None:
+                    cell += " ok" if ms <= target * floor else " MISSED"
+                cells.append(f"{cell:<{width}}")
+        shown = f"<= {target} x" if target else ""
+        print(f"{text:<49} {shown:<10} " + "".join(cells))
+
+
 if __name__ == "__main__":
     main()
+    if len(sys.argv) > 3:
+        fresh_report(sys.argv[3])
