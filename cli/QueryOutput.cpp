@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include <charconv>
+#include <cstdio>
 #include <cstring>
 #include <utility>
 
@@ -85,11 +86,14 @@ void AppendJsonLine(const Json& value, TextBuffer* out) {
   out->Push('\n');
 }
 
-// A line of `list`.
+// A line of `list`; rva is only for JSON, which carries the address as
+// numbers beside its text: the RVA, and the virtual address (the same
+// plus the load address).
 void AppendListLine(std::string_view name, std::string_view type,
                     const std::optional<std::uint64_t>& address,
                     const std::optional<std::uint64_t>& length, std::string_view source,
-                    std::string_view object, OutputFormat format, TextBuffer* out) {
+                    std::string_view object, OutputFormat format, TextBuffer* out,
+                    const std::optional<std::uint64_t>& rva = std::nullopt) {
   if (format == OutputFormat::kJson) {
     Json line = Json::object();
     line["name"] = ValidUtf8(name);
@@ -98,6 +102,8 @@ void AppendListLine(std::string_view name, std::string_view type,
     line["length"] = length ? Json(*length) : Json(nullptr);
     line["source"] = ValidUtf8(source);
     line["object"] = ValidUtf8(object);
+    line["rva"] = rva ? Json(*rva) : Json(nullptr);
+    line["va"] = address ? Json(*address) : Json(nullptr);
     AppendJsonLine(line, out);
     return;
   }
@@ -142,15 +148,18 @@ void AppendTsvText(std::string_view text, TextBuffer* out) {
 
 void AppendFunctionLine(const PdbImage& image, std::uint32_t function, OutputFormat format,
                         TextBuffer* out) {
+  const std::optional<std::uint32_t> rva = image.FunctionRva(function);
   AppendListLine(image.FunctionName(function), kFunctionType, image.FunctionAddress(function),
                  image.FunctionLength(function), image.SourceFile(function),
-                 image.ObjectFile(function), format, out);
+                 image.ObjectFile(function), format, out,
+                 rva ? std::optional<std::uint64_t>(*rva) : std::nullopt);
 }
 
 void AppendPublicLine(const PdbImage& image, std::uint32_t index, OutputFormat format,
                       std::string* scratch, TextBuffer* out) {
-  AppendListLine(image.PublicName(index, scratch), kPublicType, image.PublicAddress(index),
-                 std::nullopt, {}, {}, format, out);
+  const std::optional<std::uint64_t> va = image.PublicAddress(index);
+  AppendListLine(image.PublicName(index, scratch), kPublicType, va, std::nullopt, {}, {}, format, out,
+                 va ? std::optional<std::uint64_t>(*va - image.loadAddress()) : std::nullopt);
 }
 
 void AppendFunctionLines(const PdbImage& image, const NameMatcher* filter, OutputFormat format,
@@ -203,20 +212,36 @@ void AppendFunctionLines(const PdbImage& image, const NameMatcher* filter, Outpu
 AddressAnswerer::AddressAnswerer(std::shared_ptr<PdbImage> image, bool publics, OutputFormat format)
     : image_(std::move(image)), publics_(publics), format_(format) {}
 
-void AddressAnswerer::AnswerText(const char* text, std::size_t size, TextBuffer* out) {
-  Answer(ReadAddress(text, size), out);
+void AddressAnswerer::AnswerText(std::string_view text, TextBuffer* out) {
+  std::uint64_t va = 0;
+  if (ParseAddress(text, &va)) {
+    Answer(va, out);
+    return;
+  }
+  std::fprintf(stderr, "sorvanta-query: not an address: %.*s\n", static_cast<int>(text.size()), text.data());
+  allAddresses_ = false;
+  if (format_ == OutputFormat::kJson) {
+    Json line = Json::object();
+    line["input"] = ValidUtf8(text);
+    line["Error"] = Json{{"Message", "not an address"}};
+    AppendJsonLine(line, out);
+    return;
+  }
+  AppendTsvText(text, out);
+  out->Append("\t?? (not an address)\n");
 }
 
 void AddressAnswerer::Answer(std::uint64_t va, TextBuffer* out) {
   const PdbImage& image = *image_;
   if (const std::optional<std::uint32_t> f = image.FindFunction(va)) {
-    AppendFound(va, image.FunctionName(*f), false, *image.FunctionAddress(*f), image.SourceFile(*f),
-                image.ObjectFile(*f), out);
+    AppendFound(va, image.FunctionName(*f), false, *image.FunctionAddress(*f), image.FunctionLength(*f),
+                image.SourceFile(*f), image.ObjectFile(*f), out);
     return;
   }
   if (publics_) {
     if (const std::optional<std::uint32_t> p = image.FindPublicAtOrBelow(va)) {
-      AppendFound(va, image.PublicName(*p, &scratch_), true, *image.PublicAddress(*p), {}, {}, out);
+      AppendFound(va, image.PublicName(*p, &scratch_), true, *image.PublicAddress(*p), std::nullopt, {}, {},
+                  out);
       return;
     }
   }
@@ -224,6 +249,7 @@ void AddressAnswerer::Answer(std::uint64_t va, TextBuffer* out) {
     Json line = Json::object();
     line["address"] = AddressText(va);
     line["name"] = nullptr;
+    line["va"] = va;
     AppendJsonLine(line, out);
     return;
   }
@@ -234,8 +260,8 @@ void AddressAnswerer::Answer(std::uint64_t va, TextBuffer* out) {
 }
 
 void AddressAnswerer::AppendFound(std::uint64_t va, std::string_view name, bool isPublic,
-                                  std::uint64_t start, std::string_view source,
-                                  std::string_view object, TextBuffer* out) {
+                                  std::uint64_t start, std::optional<std::uint64_t> length,
+                                  std::string_view source, std::string_view object, TextBuffer* out) {
   const std::uint64_t offset = va - start;
   if (format_ == OutputFormat::kJson) {
     Json line = Json::object();
@@ -246,6 +272,9 @@ void AddressAnswerer::AppendFound(std::uint64_t va, std::string_view name, bool 
     line["offset"] = offset;
     line["source"] = ValidUtf8(source);
     line["object"] = ValidUtf8(object);
+    line["va"] = va;
+    line["rva"] = va - image_->loadAddress();
+    line["length"] = length ? Json(*length) : Json(nullptr);
     AppendJsonLine(line, out);
     return;
   }

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -63,22 +64,30 @@ void AppendFunctionLines(const PdbImage& image, const NameMatcher* filter, Outpu
 
 // Answers `addr` for one address: the function that holds it, else (with
 // publics) the nearest public at or below it as name+offset, else "??".
+// JSON lines carry the numbers as numbers too: the address as "va", its
+// RVA as "rva" and the symbol's length.
 class AddressAnswerer {
  public:
   AddressAnswerer(std::shared_ptr<PdbImage> image, bool publics, OutputFormat format);
 
   void Answer(std::uint64_t va, TextBuffer* out);
-  // One line of text, read with the window's address rule.
-  void AnswerText(const char* text, std::size_t size, TextBuffer* out);
+  // One line of text, read with the strict address rule; text that is no
+  // address is answered "TEXT\t?? (not an address)" (an Error in JSON),
+  // with a message on standard error.
+  void AnswerText(std::string_view text, TextBuffer* out);
+  // False once some text was no address.
+  bool allAddresses() const { return allAddresses_; }
 
  private:
   void AppendFound(std::uint64_t va, std::string_view name, bool isPublic, std::uint64_t start,
-                   std::string_view source, std::string_view object, TextBuffer* out);
+                   std::optional<std::uint64_t> length, std::string_view source,
+                   std::string_view object, TextBuffer* out);
 
   std::shared_ptr<PdbImage> image_;
   bool publics_;
   OutputFormat format_;
   std::string scratch_;
+  bool allAddresses_ = true;
 };
 
 }  // namespace sorvanta

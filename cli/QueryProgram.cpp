@@ -15,10 +15,12 @@
 #include <vector>
 
 #include "AddressText.h"
+#include "InputLines.h"
 #include "NameMatch.h"
 #include "OrderedWriter.h"
 #include "PdbImage.h"
 #include "QueryOutput.h"
+#include "Symbolize.h"
 
 #ifndef SORVANTA_VERSION
 #error "SORVANTA_VERSION must be defined by the build"
@@ -36,6 +38,9 @@ constexpr const char* kUsage =
     "usage: sorvanta-query list FILE.pdb [--name NAME] [--match exact|substring|glob|regex]\n"
     "                           [--base ADDR] [--format tsv|json] [--publics]\n"
     "       sorvanta-query addr FILE.pdb [--base ADDR] [--format tsv|json] [--publics] [ADDR...]\n"
+    "       sorvanta-query symbolize FILE [--output-style LLVM|GNU|JSON] [--no-inlines]\n"
+    "                           [--relative-address] [--base ADDR] [--symbol-path DIR]...\n"
+    "                           [--ignore-mismatch] [ADDR...]\n"
     "       sorvanta-query --help | --version\n";
 
 // The superblock's first bytes in every PDB (MSF 7.0) file.
@@ -52,7 +57,7 @@ bool StartsWithMsfMagic(const std::string& path) {
 struct Options {
   std::string file;
   bool publics = false;
-  std::string base;
+  std::optional<std::string> base;
   std::string format = "tsv";
   // list
   std::optional<std::string> name;
@@ -60,11 +65,6 @@ struct Options {
   // addr
   std::vector<std::string> addresses;
 };
-
-int Usage(const std::string& message) {
-  std::fprintf(stderr, "%s: %s\n%s", kProgram, message.c_str(), kUsage);
-  return kExitUsage;
-}
 
 OutputFormat FormatOf(const Options& o) {
   return o.format == "json" ? OutputFormat::kJson : OutputFormat::kTsv;
@@ -92,10 +92,11 @@ int Prepare(const Options& o, std::shared_ptr<PdbImage>* image) {
                  OpenFailureReason((*image)->publicsStatus(), o.file).c_str());
     return kExitCannotOpen;
   }
-  // The window's rule: a base that reads as 0 leaves the image's own.
-  const std::uint64_t base = ReadAddress(o.base.data(), o.base.size());
-  if (base != 0 && Failed((*image)->SetLoadAddress(base))) {
-    return Usage("base address " + o.base + " would put some function past 64 bits");
+  if (!o.base) return kExitOk;
+  std::uint64_t base = 0;
+  if (!ParseAddress(*o.base, &base)) return Usage("--base " + *o.base + " is not an address");
+  if (Failed((*image)->SetLoadAddress(base))) {
+    return Usage("base address " + *o.base + " would put some function past 64 bits");
   }
   return kExitOk;
 }
@@ -151,75 +152,31 @@ int RunList(const Options& o) {
   return out.Flush() ? kExitOk : kExitOutputFailed;
 }
 
-bool IsRegularFile(int fd) {
-  struct stat info {};
-  return ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-}
-
-// Reads addresses from stdin, one per line, and answers each. Everything
-// answered is written out before the program waits for more input unless
-// stdin is a regular file, so a caller that writes one line and waits
-// (a coprocess) gets its answer at once, while a large batch still goes
-// out in large writes.
-bool AnswerStdin(AddressAnswerer& answerer, Output& out) {
-  const bool flushBeforeWaiting = !IsRegularFile(STDIN_FILENO);
-  std::vector<char> chunk(1 << 16);
-  std::string pending;  // an unfinished line
-  for (;;) {
-    const ssize_t got = ::read(STDIN_FILENO, chunk.data(), chunk.size());
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      out.Flush();
-      std::fprintf(stderr, "%s: cannot read standard input: %s\n", kProgram, std::strerror(errno));
-      return false;
-    }
-    if (got == 0) break;  // end of input
-    const char* p = chunk.data();
-    const char* end = p + got;
-    while (p < end) {
-      const char* newline = static_cast<const char*>(std::memchr(p, '\n', end - p));
-      if (!newline) {
-        pending.append(p, end);
-        break;
-      }
-      const char* text = p;
-      std::size_t size = newline - p;
-      if (!pending.empty()) {
-        pending.append(p, size);
-        text = pending.data();
-        size = pending.size();
-      }
-      if (size > 0 && text[size - 1] == '\r') --size;
-      answerer.AnswerText(text, size, &out.buffer());
-      out.EndRecord();
-      pending.clear();
-      p = newline + 1;
-    }
-    if (flushBeforeWaiting && !out.Flush()) return false;
-    if (out.failed()) return false;
-  }
-  if (!pending.empty()) {
-    std::size_t size = pending.size();
-    if (pending[size - 1] == '\r') --size;
-    answerer.AnswerText(pending.data(), size, &out.buffer());
-  }
-  return out.Flush();
-}
-
 int RunAddr(const Options& o) {
   std::shared_ptr<PdbImage> image;
   if (const int status = Prepare(o, &image); status != kExitOk) return status;
   AddressAnswerer answerer(image, o.publics, FormatOf(o));
   Output out(stdout);
-  if (o.addresses.empty()) return AnswerStdin(answerer, out) ? kExitOk : kExitOutputFailed;
-  for (const std::string& address : o.addresses) {
-    answerer.AnswerText(address.data(), address.size(), &out.buffer());
-    out.EndRecord();
+  bool written;
+  if (o.addresses.empty()) {
+    written = AnswerLines(out, [&](std::string_view line, TextBuffer* text) { answerer.AnswerText(line, text); });
+  } else {
+    for (const std::string& address : o.addresses) {
+      answerer.AnswerText(address, &out.buffer());
+      out.EndRecord();
+    }
+    written = out.Flush();
   }
-  return out.Flush() ? kExitOk : kExitOutputFailed;
+  if (!written) return kExitOutputFailed;
+  return answerer.allAddresses() ? kExitOk : kExitOutputFailed;
 }
 
 }  // namespace
+
+int Usage(const std::string& message) {
+  std::fprintf(stderr, "%s: %s\n%s", kProgram, message.c_str(), kUsage);
+  return kExitUsage;
+}
 
 HRESULT OpenPdb(const std::string& path, bool publics, std::shared_ptr<PdbImage>* image) {
   LoadOptions options = PdbImage::DefaultLoadOptions();
@@ -251,8 +208,9 @@ int RunQuery(int argc, char** argv) {
   app.set_version_flag("--version", std::string(kProgram) + " " + SORVANTA_VERSION);
   app.require_subcommand(1, 1);
   app.footer(
-      "Addresses are hexadecimal (401000, 0x401000, 401000h), read as the window reads them.\n"
-      "Exit status: 0 when every query ran, 2 for bad usage, 3 when the file cannot be opened.");
+      "Addresses are hexadecimal: 401000, 0x401000 or 401000h.\n"
+      "Exit status: 0 when every query ran, 1 when an input line was no address or the output\n"
+      "failed, 2 for bad usage, 3 when the file cannot be opened or symbolized.");
 
   const std::vector<std::string> formats{"tsv", "json"};
   auto addCommon = [&](CLI::App* command) {
@@ -278,6 +236,28 @@ int RunQuery(int argc, char** argv) {
   addCommon(addr);
   addr->add_option("addresses", o.addresses, "hexadecimal addresses");
 
+  SymbolizeOptions symbols;
+  std::string style = "LLVM";
+  bool noInlines = false;
+  CLI::App* symbolize = app.add_subcommand(
+      "symbolize", "Print the frames at each address (from stdin, one per line, when none are "
+                   "given): the function, its source line and the calls inlined there, as "
+                   "llvm-symbolizer does. FILE is a PDB, or an image (exe, dll, sys, node) whose "
+                   "PDB is found beside it, at its recorded path or in the symbol paths.");
+  symbolize->add_option("file", symbols.file, "a PDB file, or a Windows image")->required();
+  symbolize->add_option("addresses", symbols.addresses, "hexadecimal addresses");
+  symbolize->add_option("--output-style", style, "LLVM (default), GNU (addr2line -f -i) or JSON")
+      ->check(CLI::IsMember({"LLVM", "GNU", "JSON"}));
+  symbolize->add_flag("--no-inlines", noInlines, "one frame per address: the function itself");
+  symbolize->add_flag("--relative-address", symbols.relative,
+                      "addresses are relative to the image's base, not virtual addresses");
+  symbolize->add_option("--base", symbols.base, "the load address, instead of the image's preferred base");
+  symbolize->add_option("--symbol-path", symbols.symbolPaths,
+                        "a folder to look for the image's PDB in, flat or as a symbol store; "
+                        "repeatable (then the folders of _NT_SYMBOL_PATH)");
+  symbolize->add_flag("--ignore-mismatch", symbols.ignoreMismatch,
+                      "take the first PDB found even when its GUID and age are not the image's");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::Success& e) {
@@ -287,6 +267,11 @@ int RunQuery(int argc, char** argv) {
   }
 
   try {
+    if (symbolize->parsed()) {
+      symbols.style = style == "GNU" ? OutputStyle::kGnu : style == "JSON" ? OutputStyle::kJson : OutputStyle::kLlvm;
+      symbols.inlines = !noInlines;
+      return RunSymbolize(symbols);
+    }
     return list->parsed() ? RunList(o) : RunAddr(o);
   } catch (const std::bad_alloc&) {
     std::fprintf(stderr, "%s: out of memory\n", kProgram);

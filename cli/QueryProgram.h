@@ -23,6 +23,10 @@ HRESULT OpenPdb(const std::string& path, bool publics, std::shared_ptr<PdbImage>
 // "not a PDB file", "damaged PDB file", "out of memory", ...
 std::string OpenFailureReason(HRESULT result, const std::string& path);
 
+// Writes message and the usage text to standard error; the exit status
+// of bad usage.
+int Usage(const std::string& message);
+
 // The whole program: parses argv, runs one command on stdin/stdout/stderr
 // and returns the exit status.
 int RunQuery(int argc, char** argv);

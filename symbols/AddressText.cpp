@@ -102,6 +102,37 @@ std::size_t WriteAddress(std::uint64_t value, char* out) {
   return 2 + WriteHexDigits(value, 8, kUpper, out + 2);
 }
 
+bool ParseAddress(std::string_view text, std::uint64_t* value) {
+  auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; };
+  while (!text.empty() && isSpace(text.front())) text.remove_prefix(1);
+  while (!text.empty() && isSpace(text.back())) text.remove_suffix(1);
+  if (text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    text.remove_prefix(2);
+  } else if (!text.empty() && (text.back() == 'h' || text.back() == 'H')) {
+    text.remove_suffix(1);
+  }
+  if (text.empty()) return false;
+  std::uint64_t v = 0;
+  int significant = 0;
+  for (const char c : text) {
+    unsigned digit;
+    if (c >= '0' && c <= '9') {
+      digit = static_cast<unsigned>(c - '0');
+    } else if (c >= 'a' && c <= 'f') {
+      digit = static_cast<unsigned>(c - 'a' + 10);
+    } else if (c >= 'A' && c <= 'F') {
+      digit = static_cast<unsigned>(c - 'A' + 10);
+    } else {
+      return false;
+    }
+    if (significant > 0 || digit != 0) ++significant;
+    if (significant > kMaxHexDigits) return false;
+    v = v << 4 | digit;
+  }
+  *value = v;
+  return true;
+}
+
 void AppendAddress(std::uint64_t value, std::string* out) {
   char text[kMaxAddressText];
   out->append(text, WriteAddress(value, text));

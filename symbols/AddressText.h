@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace sorvanta {
 
@@ -22,6 +23,12 @@ namespace sorvanta {
 std::uint64_t ReadAddress(const std::wstring& text);
 // The same rule for a line of UTF-8 text.
 std::uint64_t ReadAddress(const char* text, std::size_t size);
+
+// The strict rule of sorvanta-query: the whole text, spaces around it
+// aside, is one hexadecimal number of at most 64 bits, written plain, with
+// 0x or 0X in front, or with h or H after it. False for anything else
+// ("foo", "12g", "-1", a number past 64 bits, an empty line).
+bool ParseAddress(std::string_view text, std::uint64_t* value);
 
 // "0X%08llX": at least eight upper-case hex digits, all of them above 32
 // bits. WriteAddress writes it at out (room for kMaxAddressText bytes) and

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "Demangler.h"
+
 namespace sorvanta {
 
 // What a load reads besides the functions of the module streams, and how.
@@ -11,10 +13,12 @@ struct LoadOptions {
   // program asks for them, since a stripped PDB holds publics instead of
   // module symbols.
   bool publics = false;
+  // How the publics' names are demangled.
+  DemangleStyle publicNames = DemangleStyle::kFull;
   // Keep every module's symbol records and line subsections after the
-  // load, for the line and inline-frame facts of a symbolizer. Without it
-  // a load keeps of the modules only what the function records need (their
-  // names), which is a fraction of the bytes read.
+  // load, and read the type and id streams, for the line and inline-frame
+  // facts of a symbolizer. Without it a load keeps of the modules only what
+  // the function records need (their names), a fraction of the bytes read.
   bool lines = false;
   // Threads that read and walk the modules; 0 means one per core.
   unsigned threads = 0;

@@ -14,7 +14,9 @@ namespace sorvanta {
 namespace {
 
 constexpr std::uint32_t kInfoStream = 1;
+constexpr std::uint32_t kTypeStream = 2;
 constexpr std::uint32_t kDbiStream = 3;
+constexpr std::uint32_t kIdStream = 4;
 
 // Live images by handle. A record names its image in 15 bits instead of a
 // pointer's 64; a handle is read only while a reference keeps its image
@@ -103,6 +105,19 @@ HRESULT PdbImage::Load(const std::string& path, const LoadOptions& options,
   }
 }
 
+HRESULT PdbImage::ReadInfo(const std::string& path, InfoStream* info) {
+  try {
+    MsfFile file;
+    if (const HRESULT opened = file.Open(path); Failed(opened)) return opened;
+    std::vector<std::uint8_t> bytes;
+    if (file.StreamSize(kInfoStream) == 0) return E_PDB_FORMAT;
+    if (const HRESULT hr = ReadWholeStream(file, kInfoStream, &bytes); Failed(hr)) return hr;
+    return InfoStream::Parse(std::move(bytes), info);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+}
+
 HRESULT PdbImage::Read(MsfFile& file, const LoadOptions& options) {
   // A PDB always has its info stream; an MSF file without a known one is
   // some other kind of file.
@@ -138,14 +153,23 @@ HRESULT PdbImage::Read(MsfFile& file, const LoadOptions& options) {
     return hr;
   }
   streamBytes_ += loaded_.bytesKept;
-  if (options.publics) publicsStatus_ = ReadPublics(file);
+  if (options.lines) {
+    // Inlined functions are named by the id stream, their classes by the
+    // type stream.
+    for (const auto& [stream, types] : {std::pair{kTypeStream, &types_}, std::pair{kIdStream, &ids_}}) {
+      if (const HRESULT hr = ReadWholeStream(file, stream, &bytes); Failed(hr)) return hr;
+      streamBytes_ += bytes.size();
+      if (const HRESULT hr = TypeStream::Parse(std::move(bytes), types); Failed(hr)) return hr;
+    }
+  }
+  if (options.publics) publicsStatus_ = ReadPublics(file, options.publicNames);
   return S_OK;
 }
 
 // The publics stream and the symbol-record stream, as the DBI stream names
 // them. A file without a publics stream has no publics; one whose streams
 // are damaged, shared with another, or unreadable gives its reason.
-HRESULT PdbImage::ReadPublics(MsfFile& file) {
+HRESULT PdbImage::ReadPublics(MsfFile& file, DemangleStyle style) {
   const std::optional<std::uint32_t> publicsStream = dbi_.publicsStream();
   if (!publicsStream) return S_OK;
   const std::optional<std::uint32_t> recordStream = dbi_.symbolRecordStream();
@@ -159,12 +183,24 @@ HRESULT PdbImage::ReadPublics(MsfFile& file) {
     if (const HRESULT hr = ReadWholeStream(file, *publicsStream, &publicsBytes); Failed(hr)) return hr;
     if (const HRESULT hr = ReadWholeStream(file, *recordStream, &recordBytes); Failed(hr)) return hr;
     const std::size_t read = publicsBytes.size() + recordBytes.size();
-    const HRESULT built = publics_.Build(publicsBytes, std::move(recordBytes), sections_, handle_);
+    const HRESULT built = publics_.Build(publicsBytes, std::move(recordBytes), sections_, handle_, style);
     if (Succeeded(built)) streamBytes_ += read;
     return built;
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
+}
+
+ByteView PdbImage::ModuleSymbols(std::uint32_t module) const {
+  const LoadedModule& m = loaded_.modules[module];
+  if (loaded_.bytes.size() == 0) return {};
+  return {loaded_.bytes.data() + m.bytesAt, m.symbolBytes};
+}
+
+ByteView PdbImage::ModuleC13(std::uint32_t module) const {
+  const LoadedModule& m = loaded_.modules[module];
+  if (loaded_.bytes.size() == 0) return {};
+  return {loaded_.bytes.data() + m.bytesAt + m.symbolBytes, m.c13Bytes};
 }
 
 std::string_view PdbImage::FunctionName(std::uint32_t i) const {

@@ -19,6 +19,7 @@
 #include "PublicTable.h"
 #include "SectionTable.h"
 #include "StringTable.h"
+#include "TypeStream.h"
 
 namespace sorvanta {
 
@@ -55,6 +56,10 @@ class PdbImage : public std::enable_shared_from_this<PdbImage> {
   static HRESULT Load(const std::string& path, std::shared_ptr<PdbImage>* image);
   static HRESULT Load(const std::string& path, const LoadOptions& options,
                       std::shared_ptr<PdbImage>* image);
+
+  // Reads only the info stream of the file at path: enough to tell which
+  // image it belongs to. The same failures as Load.
+  static HRESULT ReadInfo(const std::string& path, InfoStream* info);
 
   explicit PdbImage(Token);  // use Load
   ~PdbImage();
@@ -123,8 +128,11 @@ class PdbImage : public std::enable_shared_from_this<PdbImage> {
 
  private:
   HRESULT Read(MsfFile& file, const LoadOptions& options);
-  HRESULT ReadPublics(MsfFile& file);
+  HRESULT ReadPublics(MsfFile& file, DemangleStyle style);
+  friend class FrameFinder;  // reads the lines a load kept
   const PdbFunctionSymbol& Function(std::uint32_t i) const { return loaded_.functions[i]; }
+  ByteView ModuleSymbols(std::uint32_t module) const;
+  ByteView ModuleC13(std::uint32_t module) const;
 
   std::string fileStem_;
   std::uint16_t handle_ = 0;
@@ -134,6 +142,8 @@ class PdbImage : public std::enable_shared_from_this<PdbImage> {
   DbiStream dbi_;
   SectionTable sections_;
   StringTable strings_;
+  TypeStream types_;  // with lines: the names inlined functions need
+  TypeStream ids_;
   LoadedModules loaded_;  // the modules' bytes, the modules, the function records
   std::uint64_t streamBytes_ = 0;
 

@@ -11,7 +11,7 @@ namespace sorvanta {
 
 HRESULT PublicTable::Build(const std::vector<std::uint8_t>& publicsStream,
                            std::vector<std::uint8_t> recordStream, const SectionTable& sections,
-                           std::uint16_t imageHandle) {
+                           std::uint16_t imageHandle, DemangleStyle style) {
   try {
     std::vector<PublicRecord> found;
     const HRESULT read = PublicsStream::Read(ByteView{publicsStream.data(), publicsStream.size()},
@@ -53,6 +53,7 @@ HRESULT PublicTable::Build(const std::vector<std::uint8_t>& publicsStream,
       if (located) ends.push_back(s.end);
     }
     located_ = ends.size();
+    style_ = style;
     records_ = std::move(records);
     sectionEnds_ = std::move(ends);
     recordBytes_ = std::move(recordStream);
@@ -80,7 +81,7 @@ std::string_view PublicTable::Name(std::uint32_t index, std::string* scratch) co
     case Demangled::kMade:
       break;
   }
-  if (!DemangleMicrosoft(RawName(index), DemangleStyle::kFull, scratch)) {
+  if (!DemangleMicrosoft(RawName(index), style_, scratch)) {
     p.setDemangled(Demangled::kRaw);
     return RawName(index);
   }

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "Demangler.h"
 #include "FunctionNameIndex.h"
 #include "HResult.h"
 #include "PdbPublicSymbol.h"
@@ -28,7 +29,8 @@ class PublicTable {
   // E_PDB_FORMAT when either is damaged (see PublicsStream), E_OUTOFMEMORY;
   // the table is left empty then.
   HRESULT Build(const std::vector<std::uint8_t>& publicsStream, std::vector<std::uint8_t> recordStream,
-                const SectionTable& sections, std::uint16_t imageHandle);
+                const SectionTable& sections, std::uint16_t imageHandle,
+                DemangleStyle style = DemangleStyle::kFull);
 
   std::size_t size() const { return records_.size(); }
   const PdbPublicSymbol& record(std::uint32_t index) const { return records_[index]; }
@@ -60,6 +62,7 @@ class PublicTable {
   mutable std::vector<PdbPublicSymbol> records_;  // their cache fields change as names are shown
   std::vector<std::uint32_t> sectionEnds_;  // per public with an address: end of its section
   std::size_t located_ = 0;  // records_[0, located_) have an address
+  DemangleStyle style_ = DemangleStyle::kFull;
   mutable std::string cache_;  // demangled names, reserved whole on first use
   mutable bool cacheReserved_ = false;
   mutable std::optional<FunctionNameIndex> nameIndex_;

@@ -112,7 +112,8 @@ TEST_F(StrippedPdb, AddrFallsBackToTheNearestPublicAtOrBelowInItsSection) {
   const QueryRun json = Query({"addr", path, "--publics", "--base", "400000", "--format", "json", "401015"});
   EXPECT_EQ(json.out,
             "{\"address\":\"0X00401015\",\"name\":\"int __cdecl Alpha(int)\",\"type\":\"PublicSymbol\","
-            "\"start\":\"0X00401010\",\"offset\":5,\"source\":\"\",\"object\":\"\"}\n");
+            "\"start\":\"0X00401010\",\"offset\":5,\"source\":\"\",\"object\":\"\",\"va\":4198421,"
+            "\"rva\":4117,\"length\":null}\n");
 }
 
 TEST(QueryRegex, AHugeNameFromACraftedFileIsMatchedWithoutACrash) {

@@ -216,21 +216,36 @@ TEST_P(QueryFixture, AddrAtFirstAndLastByteAndPastTheEndWithAndWithoutBase) {
   }
 }
 
-TEST(QueryAddr, AddressesAreReadByTheWindowsRule) {
+TEST(QueryAddr, AddressesAreReadStrictly) {
   const std::string pdb = kPdbs[0];
   DiaSymbol window;
   ASSERT_TRUE(window.Open(Utf8ToWide(pdb)));
-  const std::vector<std::string> typed{"1005", "0x1005", "0X1005", "1005h", "  1005 trailing", "g12", "0",
-                                       "", "10000000000000000000"};
+  const std::vector<std::pair<std::string, std::uint64_t>> addresses{
+      {"1005", 0x1005}, {"0x1005", 0x1005}, {"0X1005", 0x1005}, {"1005h", 0x1005}, {" 1005\t", 0x1005},
+      {"0000000000000000001005", 0x1005}, {"ffffffffffffffff", UINT64_MAX}, {"0", 0}};
   std::vector<std::string> args{"addr", pdb, "--"};
   std::vector<std::string> expected;
-  for (const std::string& t : typed) {
-    args.push_back(t);
-    const std::uint64_t va = ReadAddress(t.data(), t.size());
-    expected.push_back(va == 0 ? U8(FormatAddress(0)) + "\t??" : ExpectedAnswer(window, va));
+  for (const auto& [typed, va] : addresses) {
+    args.push_back(typed);
+    expected.push_back(ExpectedAnswer(window, va));
   }
   EXPECT_EQ(Answers(args), expected);
   EXPECT_EQ(Fields(expected[0])[1], "entry");
+
+  // Anything else is answered as no address, said on standard error, and
+  // makes the status 1; the other lines are answered all the same.
+  const std::string input = "foo\n1005\n12g\n-1\n10000000000000000\n\n1005 trailing\n0x\n";
+  const QueryRun run = Query({"addr", pdb}, input);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(Lines(run.out), (std::vector<std::string>{
+                                "foo\t?? (not an address)", ExpectedAnswer(window, 0x1005),
+                                "12g\t?? (not an address)", "-1\t?? (not an address)",
+                                "10000000000000000\t?? (not an address)", "\t?? (not an address)",
+                                "1005 trailing\t?? (not an address)", "0x\t?? (not an address)"}));
+  EXPECT_NE(run.err.find("not an address: foo"), std::string::npos) << run.err;
+  const QueryRun json = Query({"addr", pdb, "--format", "json", "foo"});
+  EXPECT_EQ(json.status, 1);
+  EXPECT_EQ(json.out, "{\"input\":\"foo\",\"Error\":{\"Message\":\"not an address\"}}\n");
 }
 
 TEST(QueryAddr, StdinAnswersLineByLineAndMatchesTheArguments) {
@@ -315,6 +330,11 @@ TEST(QueryExit, BadUsageIsTwoWithTheUsageText) {
       {"list", pdb, "--name", "(", "--match", "regex"},
       {"addr", pdb, "--frobnicate"},
       {"addr", pdb, "--base", "ffffffffffffffff"},  // pushes every function past 64 bits
+      {"addr", pdb, "--base", "zzz", "1000"},         // no number
+      {"list", pdb, "--base", "10000000000000000"},   // past 64 bits
+      {"list", pdb, "--base", "-1"},
+      {"symbolize", pdb, "--base", "g12", "1000"},
+      {"symbolize", pdb, "--output-style", "XML"},
   };
   for (const auto& args : bad) {
     const QueryRun run = Query(args);

@@ -1,0 +1,67 @@
+#include "InputLines.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace sorvanta {
+
+namespace {
+
+bool IsRegularFile(int fd) {
+  struct stat info {};
+  return ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+}
+
+std::string_view WithoutCarriageReturn(const char* text, std::size_t size) {
+  if (size > 0 && text[size - 1] == '\r') --size;
+  return std::string_view(text, size);
+}
+
+}  // namespace
+
+bool AnswerLines(Output& out, const std::function<void(std::string_view, TextBuffer*)>& answer) {
+  const bool flushBeforeWaiting = !IsRegularFile(STDIN_FILENO);
+  std::vector<char> chunk(1 << 16);
+  std::string pending;  // an unfinished line
+  for (;;) {
+    const ssize_t got = ::read(STDIN_FILENO, chunk.data(), chunk.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      const int error = errno;
+      out.Flush();
+      std::fprintf(stderr, "sorvanta-query: cannot read standard input: %s\n", std::strerror(error));
+      return false;
+    }
+    if (got == 0) break;  // end of input
+    const char* p = chunk.data();
+    const char* end = p + got;
+    while (p < end) {
+      const char* newline = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+      if (!newline) {
+        pending.append(p, end);
+        break;
+      }
+      if (pending.empty()) {
+        answer(WithoutCarriageReturn(p, static_cast<std::size_t>(newline - p)), &out.buffer());
+      } else {
+        pending.append(p, newline);
+        answer(WithoutCarriageReturn(pending.data(), pending.size()), &out.buffer());
+        pending.clear();
+      }
+      out.EndRecord();
+      p = newline + 1;
+    }
+    if (flushBeforeWaiting && !out.Flush()) return false;
+    if (out.failed()) return false;
+  }
+  if (!pending.empty()) answer(WithoutCarriageReturn(pending.data(), pending.size()), &out.buffer());
+  return out.Flush();
+}
+
+}  // namespace sorvanta

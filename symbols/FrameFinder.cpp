@@ -1,0 +1,156 @@
+#include "FrameFinder.h"
+
+#include <algorithm>
+
+#include "PdbImage.h"
+
+namespace sorvanta {
+
+namespace {
+
+constexpr std::uint16_t kMachineI386 = 0x14C;
+
+// The name an x86 extern "C" function is linked under, without the marks
+// of its calling convention: _name (cdecl), _name@8 (stdcall), @name@8
+// (fastcall), name@@8 (vectorcall).
+std::string_view WithoutCallingConvention(std::string_view name) {
+  const char front = name.empty() ? '\0' : name.front();
+  if (front == '_' || front == '@') name.remove_prefix(1);
+  const std::size_t at = name.rfind('@');
+  if (at != std::string_view::npos &&
+      std::all_of(name.begin() + at + 1, name.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    name = name.substr(0, at);
+  }
+  if (!name.empty() && name.back() == '@') name.remove_suffix(1);
+  return name;
+}
+
+}  // namespace
+
+FrameFinder::FrameFinder(const PdbImage& image)
+    : image_(image), win32_(image.dbi_.machine() == kMachineI386), modules_(image.loaded_.modules.size()) {}
+
+FrameFinder::~FrameFinder() = default;
+
+const ModuleLines& FrameFinder::Lines(std::uint32_t module) {
+  std::unique_ptr<ModuleLines>& lines = modules_[module];
+  if (!lines) {
+    lines = std::make_unique<ModuleLines>(image_.ModuleSymbols(module), image_.ModuleC13(module),
+                                          image_.sections_);
+  }
+  return *lines;
+}
+
+std::string_view FrameFinder::FileName(const ModuleLines& lines, std::uint32_t checksum) const {
+  std::uint32_t nameOffset = 0;
+  std::string_view name;
+  if (lines.checksums().FileNameOffset(checksum, &nameOffset) && image_.strings_.At(nameOffset, &name)) {
+    return name;
+  }
+  return {};
+}
+
+void FrameFinder::AppendShownName(std::string_view name, std::string* out) const {
+  out->append(win32_ ? WithoutCallingConvention(name) : name);
+}
+
+// A function is named by the public that starts where it does, as it is
+// linked, demangled; else by its own name.
+void FrameFinder::FunctionName(std::uint32_t function, std::uint64_t va, std::string* name) {
+  name->clear();
+  if (const std::optional<std::uint32_t> p = image_.FindPublicAtOrBelow(va)) {
+    if (image_.PublicAddress(*p) == image_.FunctionAddress(function)) {
+      const std::string_view raw = image_.PublicRawName(*p);
+      if (!raw.empty() && raw.front() == '?') {
+        name->append(image_.PublicName(*p, &scratch_));
+      } else {
+        AppendShownName(raw, name);
+      }
+      return;
+    }
+  }
+  AppendShownName(image_.FunctionName(function), name);
+}
+
+// An inlined function's name: its class or scope, then its own name.
+void FrameFinder::InlineeName(std::uint32_t inlinee, std::string* name) const {
+  name->clear();
+  std::uint16_t kind = 0;
+  std::uint32_t scope = 0;
+  std::string_view part;
+  if (image_.ids_.FunctionScope(inlinee, &kind, &scope)) {
+    const TypeStream& scopes = kind == TypeStream::kMemberFuncId ? image_.types_ : image_.ids_;
+    if (scope != 0) {
+      name->append(scopes.Name(scope, &part) ? part : std::string_view("??"));
+      name->append("::");
+    }
+  }
+  if (image_.ids_.Name(inlinee, &part)) {
+    name->append(part);
+  }
+  if (win32_) {
+    const std::string whole = *name;
+    name->clear();
+    AppendShownName(whole, name);
+  }
+}
+
+void FrameFinder::FramesAt(std::uint64_t va, bool inlines, std::vector<Frame>* frames) {
+  frames->clear();
+  const std::optional<std::uint32_t> function = image_.FindFunction(va);
+  if (!function) {
+    const std::optional<std::uint32_t> p = image_.FindPublicAtOrBelow(va);
+    if (!p) return;
+    frames->emplace_back();
+    Frame& frame = frames->back();
+    const std::string_view raw = image_.PublicRawName(*p);
+    if (!raw.empty() && raw.front() == '?') {
+      frame.name = image_.PublicName(*p, &scratch_);
+    } else {
+      AppendShownName(raw, &frame.name);
+    }
+    frame.startAddress = image_.PublicAddress(*p);
+    return;
+  }
+
+  const PdbFunctionSymbol& record = image_.Function(*function);
+  const std::uint32_t module = record.module();
+  const ModuleLines& lines = Lines(module);
+  const std::uint64_t start = *image_.FunctionAddress(*function);
+  const auto rva = static_cast<std::uint32_t>(*record.rva() + (va - start));
+
+  if (inlines) {
+    const std::uint32_t k = *function - image_.loaded_.modules[module].firstFunction;
+    if (const std::optional<std::uint32_t> proc = lines.ProcedureOffset(k)) {
+      InlineFramesAt(lines.symbols(), *proc, record.length(), static_cast<std::uint32_t>(va - start), &inline_);
+      for (const InlineFrame& site : inline_) {
+        frames->emplace_back();
+        Frame& frame = frames->back();
+        InlineeName(site.inlinee, &frame.name);
+        if (const std::optional<ModuleLines::Position> first = lines.InlineeStart(site.inlinee)) {
+          frame.line = static_cast<std::uint32_t>(static_cast<std::int64_t>(first->line) + site.lineOffset);
+          frame.file = FileName(lines, site.file == kInlineeFile ? first->file : site.file);
+          frame.startLine = first->line;
+          frame.startFile = FileName(lines, first->file);
+        }
+        frame.startAddress = start + site.firstCode;
+      }
+    }
+  }
+
+  frames->emplace_back();
+  Frame& outer = frames->back();
+  FunctionName(*function, va, &outer.name);
+  if (const std::optional<ModuleLines::Position> line = lines.LineAt(rva)) {
+    outer.file = FileName(lines, line->file);
+    outer.line = line->line;
+    outer.column = line->column;
+  }
+  if (const std::optional<ModuleLines::Position> first = lines.FirstLineAt(*record.rva())) {
+    outer.startFile = FileName(lines, first->file);
+    outer.startLine = first->line;
+  }
+  outer.startAddress = start;
+}
+
+}  // namespace sorvanta
