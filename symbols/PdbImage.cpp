@@ -272,6 +272,8 @@ std::optional<std::uint64_t> PdbImage::PublicAddress(std::uint32_t i) const {
   return loadAddress_ + *rva;
 }
 
+std::uint64_t PdbImage::FoundPublicAddress(std::uint32_t i) const { return loadAddress_ + publics_.rva(i); }
+
 std::optional<std::uint32_t> PdbImage::FindPublicAtOrBelow(std::uint64_t va) const {
   if (va < loadAddress_ || va - loadAddress_ > UINT32_MAX) return std::nullopt;
   return publics_.FindAtOrBelow(static_cast<std::uint32_t>(va - loadAddress_));

@@ -94,6 +94,8 @@ class PdbImage : public std::enable_shared_from_this<PdbImage> {
   // Demangled; a view into the image or into *scratch.
   std::string_view PublicName(std::uint32_t i, std::string* scratch) const { return publics_.Name(i, scratch); }
   std::optional<std::uint64_t> PublicAddress(std::uint32_t i) const;
+  // The address of a public that FindPublicAtOrBelow found.
+  std::uint64_t FoundPublicAddress(std::uint32_t i) const;
   // The public at or below va, inside its section.
   std::optional<std::uint32_t> FindPublicAtOrBelow(std::uint64_t va) const;
   std::vector<std::uint32_t> FindPublics(std::string_view name, bool caseInsensitive) const {

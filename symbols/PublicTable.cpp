@@ -42,6 +42,7 @@ HRESULT PublicTable::Build(const std::vector<std::uint8_t>& publicsStream,
                      [](const Sorted& a, const Sorted& b) { return a.key < b.key; });
 
     std::vector<PdbPublicSymbol> records;
+    std::vector<std::uint32_t> rvas;
     std::vector<std::uint32_t> ends;
     records.reserve(sorted.size());
     for (const Sorted& s : sorted) {
@@ -50,11 +51,28 @@ HRESULT PublicTable::Build(const std::vector<std::uint8_t>& publicsStream,
       records.emplace_back(imageHandle, p.nameOffset, p.nameLength, p.segment,
                            located ? std::optional<std::uint32_t>(static_cast<std::uint32_t>(s.key))
                                    : std::nullopt);
-      if (located) ends.push_back(s.end);
+      if (located) {
+        rvas.push_back(static_cast<std::uint32_t>(s.key));
+        ends.push_back(s.end);
+      }
     }
     located_ = ends.size();
     style_ = style;
     records_ = std::move(records);
+    // Buckets of about four publics each narrow every search to a few
+    // neighbours.
+    std::vector<std::uint32_t> buckets;
+    unsigned shift = 0;
+    if (!rvas.empty()) {
+      const std::uint64_t target = std::max<std::size_t>(1, rvas.size() / 4);
+      while (shift < 32 && (std::uint64_t{rvas.back()} >> shift) >= target) ++shift;
+      buckets.assign(static_cast<std::size_t>(std::uint64_t{rvas.back()} >> shift) + 2, 0);
+      for (const std::uint32_t rva : rvas) ++buckets[(std::uint64_t{rva} >> shift) + 1];
+      for (std::size_t b = 1; b < buckets.size(); ++b) buckets[b] += buckets[b - 1];
+    }
+    rvas_ = std::move(rvas);
+    buckets_ = std::move(buckets);
+    shift_ = shift;
     sectionEnds_ = std::move(ends);
     recordBytes_ = std::move(recordStream);
     return S_OK;
@@ -90,7 +108,7 @@ std::string_view PublicTable::Name(std::uint32_t index, std::string* scratch) co
     try {
       if (!cacheReserved_) {
         cacheReserved_ = true;
-        cache_.reserve(kCacheBytes);
+        cache_.reserve(kCacheBytes + kCacheBytesPerPublic * records_.size());
       }
       if (cache_.capacity() - cache_.size() >= scratch->size()) {
         const auto at = static_cast<std::uint32_t>(cache_.size());
@@ -107,27 +125,18 @@ std::string_view PublicTable::Name(std::uint32_t index, std::string* scratch) co
 }
 
 std::optional<std::uint32_t> PublicTable::FindAtOrBelow(std::uint32_t rva) const {
-  auto rvaOf = [&](std::size_t i) { return *records_[i].rva(); };
   // The first public whose address is past rva, then the first of those
-  // at the address below it.
-  std::size_t lo = 0;
-  std::size_t hi = located_;
-  while (lo < hi) {
-    const std::size_t mid = lo + (hi - lo) / 2;
-    if (rvaOf(mid) <= rva) lo = mid + 1;
-    else hi = mid;
-  }
-  if (lo == 0) return std::nullopt;
-  const std::uint32_t below = rvaOf(lo - 1);
-  std::size_t first = 0;
-  hi = lo - 1;
-  while (first < hi) {
-    const std::size_t mid = first + (hi - first) / 2;
-    if (rvaOf(mid) < below) first = mid + 1;
-    else hi = mid;
-  }
-  if (rva >= sectionEnds_[first]) return std::nullopt;  // past the end of that public's section
-  return static_cast<std::uint32_t>(first);
+  // at the address below it; rva's bucket bounds the search.
+  if (rvas_.empty()) return std::nullopt;
+  const std::uint64_t bucket = std::uint64_t{rva} >> shift_;
+  const auto end = bucket + 1 < buckets_.size() ? rvas_.begin() + buckets_[bucket + 1] : rvas_.end();
+  const auto begin = bucket + 1 < buckets_.size() ? rvas_.begin() + buckets_[bucket] : rvas_.end();
+  const auto above = std::upper_bound(begin, end, rva);
+  if (above == rvas_.begin()) return std::nullopt;
+  const auto first = std::lower_bound(rvas_.begin(), above, *(above - 1));
+  const auto index = static_cast<std::size_t>(first - rvas_.begin());
+  if (rva >= sectionEnds_[index]) return std::nullopt;  // past the end of that public's section
+  return static_cast<std::uint32_t>(index);
 }
 
 std::vector<std::uint32_t> PublicTable::Find(std::string_view name, bool caseInsensitive) const {
@@ -156,7 +165,7 @@ std::vector<std::uint32_t> PublicTable::Find(std::string_view name, bool caseIns
 
 std::size_t PublicTable::memoryBytes() const {
   return recordBytes_.capacity() + records_.capacity() * sizeof(PdbPublicSymbol) +
-         sectionEnds_.capacity() * sizeof(std::uint32_t) + cache_.capacity() +
+         (rvas_.capacity() + sectionEnds_.capacity()) * sizeof(std::uint32_t) + cache_.capacity() +
          (nameIndex_ ? nameIndex_->MemoryBytes() : 0);
 }
 

@@ -20,10 +20,13 @@ namespace sorvanta {
 // Order: by relative address, publics at the same address in record-stream
 // order; publics whose segment names no section come last. Names are shown
 // demangled; each public's demangled text is made once and kept in a cache
-// of at most kCacheBytes (past that it is made again on each use).
+// of at most kCacheBytes and kCacheBytesPerPublic for each public (past that
+// it is made again on each use), which keeps a table of any size within
+// 48 bytes a public and a fixed allowance.
 class PublicTable {
  public:
   static constexpr std::size_t kCacheBytes = std::size_t{16} << 20;
+  static constexpr std::size_t kCacheBytesPerPublic = 8;
 
   // Reads the publics stream and the symbol-record stream it points into.
   // E_PDB_FORMAT when either is damaged (see PublicsStream), E_OUTOFMEMORY;
@@ -41,6 +44,8 @@ class PublicTable {
 
   // The name as stored, and demangled (the stored name when it does not
   // demangle). The view is into the table or into *scratch.
+  // A public's RVA, which the caller knows it has.
+  std::uint32_t rva(std::uint32_t index) const { return rvas_[index]; }
   std::string_view RawName(std::uint32_t index) const;
   std::string_view Name(std::uint32_t index, std::string* scratch) const;
 
@@ -60,6 +65,9 @@ class PublicTable {
  private:
   std::vector<std::uint8_t> recordBytes_;
   mutable std::vector<PdbPublicSymbol> records_;  // their cache fields change as names are shown
+  std::vector<std::uint32_t> rvas_;         // per public with an address, for finding them
+  std::vector<std::uint32_t> buckets_;      // bucket b: rvas_[buckets_[b], buckets_[b+1]) have rva >> shift_ == b
+  unsigned shift_ = 0;
   std::vector<std::uint32_t> sectionEnds_;  // per public with an address: end of its section
   std::size_t located_ = 0;  // records_[0, located_) have an address
   DemangleStyle style_ = DemangleStyle::kFull;
