@@ -118,6 +118,9 @@ int RunSymbolize(const SymbolizeOptions& o) {
   std::shared_ptr<PdbImage> image;
   if (const int status = Open(o, &image); status != kExitOk) return status;
   FrameFinder finder(*image);
+  FrameFinder::Wanted wanted;
+  wanted.inlines = o.inlines;
+  wanted.starts = o.style == OutputStyle::kJson;  // only JSON shows them
   std::vector<Frame> frames;
   bool allAddresses = true;
 
@@ -129,7 +132,7 @@ int RunSymbolize(const SymbolizeOptions& o) {
       AppendNotAnAddress(o.style, text, o.file, out);
       return;
     }
-    finder.FramesAt(va, o.inlines, &frames);
+    finder.FramesAt(va, wanted, &frames);
     AppendFrames(o.style, va, o.file, frames, out);
   };
 

@@ -54,20 +54,22 @@ void FrameFinder::AppendShownName(std::string_view name, std::string* out) const
   out->append(win32_ ? WithoutCallingConvention(name) : name);
 }
 
-// A function is named by the public that starts where it does, as it is
-// linked, demangled; else by its own name.
+// A public is named as it is linked, demangled; an x86 extern "C" name
+// without its calling convention's marks.
+void FrameFinder::PublicName(std::uint32_t index, std::string* name) {
+  if (win32_) {
+    const std::string_view raw = image_.PublicRawName(index);
+    if (raw.empty() || raw.front() != '?') return AppendShownName(raw, name);
+  }
+  name->append(image_.PublicName(index, &scratch_));
+}
+
+// A function is named by the public that starts where it does; else by
+// its own name.
 void FrameFinder::FunctionName(std::uint32_t function, std::uint64_t va, std::string* name) {
   name->clear();
   if (const std::optional<std::uint32_t> p = image_.FindPublicAtOrBelow(va)) {
-    if (image_.PublicAddress(*p) == image_.FunctionAddress(function)) {
-      const std::string_view raw = image_.PublicRawName(*p);
-      if (!raw.empty() && raw.front() == '?') {
-        name->append(image_.PublicName(*p, &scratch_));
-      } else {
-        AppendShownName(raw, name);
-      }
-      return;
-    }
+    if (image_.FoundPublicAddress(*p) == *image_.FunctionAddress(function)) return PublicName(*p, name);
   }
   AppendShownName(image_.FunctionName(function), name);
 }
@@ -95,7 +97,7 @@ void FrameFinder::InlineeName(std::uint32_t inlinee, std::string* name) const {
   }
 }
 
-void FrameFinder::FramesAt(std::uint64_t va, bool inlines, std::vector<Frame>* frames) {
+void FrameFinder::FramesAt(std::uint64_t va, Wanted wanted, std::vector<Frame>* frames) {
   frames->clear();
   const std::optional<std::uint32_t> function = image_.FindFunction(va);
   if (!function) {
@@ -103,13 +105,8 @@ void FrameFinder::FramesAt(std::uint64_t va, bool inlines, std::vector<Frame>* f
     if (!p) return;
     frames->emplace_back();
     Frame& frame = frames->back();
-    const std::string_view raw = image_.PublicRawName(*p);
-    if (!raw.empty() && raw.front() == '?') {
-      frame.name = image_.PublicName(*p, &scratch_);
-    } else {
-      AppendShownName(raw, &frame.name);
-    }
-    frame.startAddress = image_.PublicAddress(*p);
+    PublicName(*p, &frame.name);
+    frame.startAddress = image_.FoundPublicAddress(*p);
     return;
   }
 
@@ -119,7 +116,7 @@ void FrameFinder::FramesAt(std::uint64_t va, bool inlines, std::vector<Frame>* f
   const std::uint64_t start = *image_.FunctionAddress(*function);
   const auto rva = static_cast<std::uint32_t>(*record.rva() + (va - start));
 
-  if (inlines) {
+  if (wanted.inlines) {
     const std::uint32_t k = *function - image_.loaded_.modules[module].firstFunction;
     if (const std::optional<std::uint32_t> proc = lines.ProcedureOffset(k)) {
       InlineFramesAt(lines.symbols(), *proc, record.length(), static_cast<std::uint32_t>(va - start), &inline_);
@@ -130,8 +127,10 @@ void FrameFinder::FramesAt(std::uint64_t va, bool inlines, std::vector<Frame>* f
         if (const std::optional<ModuleLines::Position> first = lines.InlineeStart(site.inlinee)) {
           frame.line = static_cast<std::uint32_t>(static_cast<std::int64_t>(first->line) + site.lineOffset);
           frame.file = FileName(lines, site.file == kInlineeFile ? first->file : site.file);
-          frame.startLine = first->line;
-          frame.startFile = FileName(lines, first->file);
+          if (wanted.starts) {
+            frame.startLine = first->line;
+            frame.startFile = FileName(lines, first->file);
+          }
         }
         frame.startAddress = start + site.firstCode;
       }
@@ -146,9 +145,11 @@ void FrameFinder::FramesAt(std::uint64_t va, bool inlines, std::vector<Frame>* f
     outer.line = line->line;
     outer.column = line->column;
   }
-  if (const std::optional<ModuleLines::Position> first = lines.FirstLineAt(*record.rva())) {
-    outer.startFile = FileName(lines, first->file);
-    outer.startLine = first->line;
+  if (wanted.starts) {
+    if (const std::optional<ModuleLines::Position> first = lines.FirstLineAt(*record.rva())) {
+      outer.startFile = FileName(lines, first->file);
+      outer.startLine = first->line;
+    }
   }
   outer.startAddress = start;
 }

@@ -40,15 +40,22 @@ class FrameFinder {
   explicit FrameFinder(const PdbImage& image);
   ~FrameFinder();
 
-  // The frames at va, innermost first: the inlined calls (when inlines),
-  // then the function. With no function there, the nearest public at or
-  // below va in its section, alone; with neither, no frame.
-  void FramesAt(std::uint64_t va, bool inlines, std::vector<Frame>* frames);
+  // What to find besides each frame's name and position.
+  struct Wanted {
+    bool inlines = true;  // the calls inlined at the address
+    bool starts = false;  // where each function starts
+  };
+
+  // The frames at va, innermost first: the inlined calls, then the
+  // function. With no function there, the nearest public at or below va in
+  // its section, alone; with neither, no frame.
+  void FramesAt(std::uint64_t va, Wanted wanted, std::vector<Frame>* frames);
 
  private:
   const ModuleLines& Lines(std::uint32_t module);
   std::string_view FileName(const ModuleLines& lines, std::uint32_t checksum) const;
   void FunctionName(std::uint32_t function, std::uint64_t va, std::string* name);
+  void PublicName(std::uint32_t index, std::string* name);
   void InlineeName(std::uint32_t inlinee, std::string* name) const;
   void AppendShownName(std::string_view name, std::string* out) const;
 
