@@ -19,42 +19,78 @@ namespace ms = llvm::ms_demangle;
 using ms::NodeKind;
 
 // What a name may cost to print, per character of the mangled name: far
-// above what real names need (a few characters each, with their
-// back-references), and low enough that printing every name of a file
-// stays linear in its size.
+// above what real names need (a dozen characters each, with their
+// back-references, where the bound below counts a few times that), and
+// low enough that printing every name of a file stays linear in its size.
 constexpr std::uint64_t kPrintBudgetPerChar = 256;
 constexpr std::uint64_t kPrintBudgetBase = 256 * 8;
 
 // An upper bound of the text a node writes itself, besides its children:
-// keywords, separators, numbers and its own identifier.
+// keywords, separators, numbers and its own identifier. Generous, but
+// close enough that real names stay far within the budget.
 std::uint64_t OwnText(const ms::Node& node) {
-  constexpr std::uint64_t kGlue = 16;       // "::", ", ", "<>", spaces
-  constexpr std::uint64_t kQualifiers = 48;  // " const volatile __restrict __unaligned"
+  constexpr std::uint64_t kQualifiers = 40;  // " const volatile __restrict __unaligned"
   switch (node.kind()) {
     case NodeKind::NamedIdentifier:
-      return kGlue + static_cast<const ms::NamedIdentifierNode&>(node).Name.size();
+      return 4 + static_cast<const ms::NamedIdentifierNode&>(node).Name.size();
     case NodeKind::LiteralOperatorIdentifier:
-      return kGlue + 16 + static_cast<const ms::LiteralOperatorIdentifierNode&>(node).Name.size();
+      return 16 + static_cast<const ms::LiteralOperatorIdentifierNode&>(node).Name.size();
     case NodeKind::EncodedStringLiteral:
-      return kGlue + 16 + static_cast<const ms::EncodedStringLiteralNode&>(node).DecodedString.size();
+      return 16 + static_cast<const ms::EncodedStringLiteralNode&>(node).DecodedString.size();
+    case NodeKind::NodeArray:
+      return 4 + 2 * static_cast<const ms::NodeArrayNode&>(node).Count;  // ", " or "::"
+    case NodeKind::QualifiedName:
+    case NodeKind::StructorIdentifier:
+    case NodeKind::Md5Symbol:
+      return 8;
     case NodeKind::PrimitiveType:
     case NodeKind::TagType:
     case NodeKind::ArrayType:
     case NodeKind::Custom:
     case NodeKind::IntrinsicType:
-      return kGlue + 32 + kQualifiers;
+      return 24 + kQualifiers;
     case NodeKind::PointerType:
-      return kGlue + 48 + kQualifiers;
+      return 32 + kQualifiers;
+    case NodeKind::FunctionSymbol:
+    case NodeKind::VariableSymbol:
+    case NodeKind::ConversionOperatorIdentifier:
+    case NodeKind::IntegerLiteral:
+      return 32;
     case NodeKind::FunctionSignature:
-      return kGlue + 128 + kQualifiers;
+      return 128 + kQualifiers;
     case NodeKind::ThunkSignature:
-      return kGlue + 256 + kQualifiers;
+      return 256 + kQualifiers;
     default:
       // Intrinsic operators ("`vector deleting destructor'"), thunks and
       // descriptors with their numbers, template parameter references with
-      // their offsets, special tables.
-      return kGlue + 160;
+      // their offsets, special tables, static guards.
+      return 128;
   }
+}
+
+// Whether the parser itself could take long over the name. It prints each
+// class template instantiation it memorizes, and such a name grows
+// geometrically only through function parameters that refer back to
+// earlier ones inside template arguments: a template, then a function type
+// (pointer or reference to a function, or a member function pointer), then
+// a digit. Names of that shape are demangled only while short enough that
+// no such growth can cost much.
+constexpr std::size_t kMaxRiskyLength = 96;
+
+bool MayGrowWhileParsed(std::string_view mangled) {
+  const std::size_t templateAt = mangled.find("?$");
+  if (templateAt == std::string_view::npos) return false;
+  std::size_t functionAt = std::string_view::npos;
+  for (std::size_t i = templateAt + 2; i + 1 < mangled.size(); ++i) {
+    const char c = mangled[i];
+    const char next = mangled[i + 1];
+    if ((next == '6' || next == '8') && (c == 'P' || c == 'Q' || c == 'R' || c == 'S' || c == 'A' || c == 'B')) {
+      functionAt = i + 2;
+      break;
+    }
+  }
+  if (functionAt == std::string_view::npos) return false;
+  return mangled.find_first_of("0123456789", functionAt) != std::string_view::npos;
 }
 
 // Calls add(child) for each node a node prints.
@@ -158,38 +194,74 @@ void ForEachChild(const ms::Node& node, Add add) {
   }
 }
 
+// The text each node prints with everything below it, by node. Most names
+// have a few dozen nodes: a flat list searched from the end (recent nodes
+// are asked for most) beats hashing them.
+class PrintedSizes {
+ public:
+  const std::uint64_t* Find(const ms::Node* node) const {
+    if (!map_.empty()) {
+      const auto found = map_.find(node);
+      return found == map_.end() ? nullptr : &found->second;
+    }
+    for (auto it = list_.rbegin(); it != list_.rend(); ++it) {
+      if (it->first == node) return &it->second;
+    }
+    return nullptr;
+  }
+  void Add(const ms::Node* node, std::uint64_t size) {
+    if (map_.empty() && list_.size() < kListed) {
+      list_.emplace_back(node, size);
+      return;
+    }
+    if (map_.empty()) map_.insert(list_.begin(), list_.end());
+    map_.emplace(node, size);
+  }
+  void Clear() {
+    list_.clear();
+    map_.clear();
+  }
+
+ private:
+  static constexpr std::size_t kListed = 64;
+  std::vector<std::pair<const ms::Node*, std::uint64_t>> list_;
+  std::unordered_map<const ms::Node*, std::uint64_t> map_;
+};
+
 // Whether printing root writes at most limit characters. The parsed name
 // is a graph: a back-reference is one node printed wherever it is named,
 // so the text is summed over the tree it unfolds to, each node's sum
 // computed once. Iterative, so no name can exhaust the stack.
 bool PrintsWithin(const ms::Node* root, std::uint64_t limit) {
-  std::unordered_map<const ms::Node*, std::uint64_t> printed;
   struct Step {
     const ms::Node* node;
     bool expanded;
   };
-  std::vector<Step> stack{{root, false}};
+  // Kept from name to name, so that demangling a million names does not
+  // allocate these a million times.
+  thread_local PrintedSizes printed;
+  thread_local std::vector<Step> stack;
+  printed.Clear();
+  stack.assign(1, {root, false});
   while (!stack.empty()) {
     const Step step = stack.back();
     stack.pop_back();
-    if (!step.node || printed.count(step.node)) continue;
+    if (!step.node || printed.Find(step.node)) continue;
     if (!step.expanded) {
       stack.push_back({step.node, true});
       ForEachChild(*step.node, [&](const ms::Node* child) {
-        if (child && !printed.count(child)) stack.push_back({child, false});
+        if (child && !printed.Find(child)) stack.push_back({child, false});
       });
       continue;
     }
     std::uint64_t total = OwnText(*step.node);
     ForEachChild(*step.node, [&](const ms::Node* child) {
-      if (!child) return;
       // A node on the path to itself would be a cycle; the parser makes
       // none, and a missing entry here counts as nothing rather than loop.
-      const auto found = printed.find(child);
-      if (found != printed.end()) total += found->second;
+      if (const std::uint64_t* size = child ? printed.Find(child) : nullptr) total += *size;
     });
     if (total > limit) return false;
-    printed.emplace(step.node, total);
+    printed.Add(step.node, total);
   }
   return true;
 }
@@ -198,6 +270,7 @@ bool PrintsWithin(const ms::Node* root, std::uint64_t limit) {
 
 bool DemangleMicrosoft(std::string_view mangled, DemangleStyle style, std::string* out) {
   if (mangled.empty() || mangled.size() > kMaxMangledLength) return false;
+  if (mangled.size() > kMaxRiskyLength && MayGrowWhileParsed(mangled)) return false;
   ms::Demangler demangler;
   llvm::itanium_demangle::StringView name(mangled.data(), mangled.data() + mangled.size());
   const ms::SymbolNode* root = demangler.parse(name);

@@ -24,7 +24,10 @@ constexpr std::size_t kMaxDemangledLength = 65535;
 // kMaxMangledLength, or would demangle to more than kMaxDemangledLength
 // characters. Back-references let a short name expand enormously, so the
 // size of the text is bounded from the parsed name before any of it is
-// written: the work is linear in the name's length whatever it holds.
+// written, and a long name whose shape lets the parser's own work grow
+// that way (function parameters referring back to others inside template
+// arguments) is not parsed at all: the work stays linear in the name's
+// length whatever it holds.
 bool DemangleMicrosoft(std::string_view mangled, DemangleStyle style, std::string* out);
 
 }  // namespace sorvanta
