@@ -133,10 +133,14 @@ TEST(ModuleFileTable, AFunctionNoSubsectionStartsAtTakesTheLastLineBeforeItInIts
           // Its first line is not at its start, which still speaks for it.
           {1, 0x100, 0x20, {{"late.cpp", {0x10}}}},
           {2, 0x00, 0x100, {{"seg2.cpp", {0x0}}}},
+          // A contribution reaching past 32 bits: its lines there are not
+          // at the segment's start.
+          {4, 0xFFFFFF00, 0x1000, {{"high.cpp", {0x0, 0x200}}}},
       },
       {{1, 0x84}, {1, 0x86}, {1, 0x8C}, {1, 0x94}, {1, 0x7F}, {1, 0xA0}, {1, 0xB0},
-       {1, 0x104}, {3, 0x10}});
-  EXPECT_EQ(files, (Files{"outer.cpp", "inner.h", "inner.h", "outer.cpp", "", "", "", "late.cpp", ""}));
+       {1, 0x104}, {3, 0x10}, {4, 0x100}, {4, 0xFFFFFF80}});
+  EXPECT_EQ(files, (Files{"outer.cpp", "inner.h", "inner.h", "outer.cpp", "", "", "", "late.cpp", "", "",
+                          "high.cpp"}));
 }
 
 TEST(ModuleFileTable, SubsectionsInAnyOrderAreFoundAsInAddressOrder) {
