@@ -121,8 +121,11 @@ std::vector<Line> AllLines(ByteView c13, Files& files) {
       if (first) all.push_back({KeyOf(lines.segment(), lines.offset()), endOffset, file});
       first = false;
       for (std::uint32_t i = 0; i < block.count(); ++i) {
+        // A line past the contribution counts for nothing, nor one past 32
+        // bits, which cut to a segment offset would land near the
+        // segment's start.
         const std::uint64_t at = base + block.at(i).offset;
-        if (at >= end && !(at == base && lines.codeSize() == 0)) continue;
+        if (at > UINT32_MAX || (at >= end && !(at == base && lines.codeSize() == 0))) continue;
         all.push_back({KeyOf(lines.segment(), static_cast<std::uint32_t>(at)), endOffset, file});
       }
       return true;

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <utility>
 
+#include "PdbBytes.h"
 #include "llvm/DebugInfo/CodeView/CodeView.h"
 #include "llvm/DebugInfo/CodeView/DebugChecksumsSubsection.h"
 #include "llvm/DebugInfo/CodeView/DebugLinesSubsection.h"
@@ -27,23 +29,11 @@ namespace {
 
 namespace cv = llvm::codeview;
 
-void Put16(std::vector<std::uint8_t>& out, std::uint16_t v) {
-  out.push_back(static_cast<std::uint8_t>(v));
-  out.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-void Put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
-
-// Record length, kind, payload, padded to four bytes as writers do.
-void PutRecord(std::vector<std::uint8_t>& out, std::uint16_t kind,
-               const std::vector<std::uint8_t>& payload) {
-  std::size_t size = 2 + payload.size();
-  std::size_t padded = (size + 2 + 3) / 4 * 4 - 2;
-  Put16(out, static_cast<std::uint16_t>(padded));
-  Put16(out, kind);
-  out.insert(out.end(), payload.begin(), payload.end());
-  for (std::size_t i = size; i < padded; ++i) out.push_back(static_cast<std::uint8_t>(0xF0 + (padded - i)));
+// Appends a record to a module's symbol bytes with the shared builder.
+void PutRecord(std::vector<std::uint8_t>& out, std::uint16_t kind, const Bytes& payload) {
+  ByteWriter writer{std::move(out)};
+  AppendRecord(writer, kind, payload);
+  out = std::move(writer.bytes);
 }
 
 }  // namespace
@@ -52,22 +42,21 @@ std::uint32_t SymbolRecords::BeginProc(std::uint16_t kind, const std::string& na
                                        std::uint16_t segment, std::uint32_t offset,
                                        std::uint32_t codeSize) {
   const bool managed = kind == llvm::codeview::S_GMANPROC || kind == llvm::codeview::S_LMANPROC;
-  std::vector<std::uint8_t> p;
-  Put32(p, 0);         // parent
-  Put32(p, 0);         // end, patched by EndProc
-  Put32(p, 0);         // next
-  Put32(p, codeSize);  // code size
-  Put32(p, 0);         // debug start
-  Put32(p, 0);         // debug end
-  Put32(p, managed ? 0x06000001u : 0x1001u);  // metadata token or type index
-  Put32(p, offset);
-  Put16(p, segment);
-  p.push_back(0);  // flags
-  if (managed) Put16(p, 0);  // return register
-  p.insert(p.end(), name.begin(), name.end());
-  p.push_back(0);
+  ByteWriter p;
+  p.U32(0);         // parent
+  p.U32(0);         // end, patched by EndProc
+  p.U32(0);         // next
+  p.U32(codeSize);  // code size
+  p.U32(0);         // debug start
+  p.U32(0);         // debug end
+  p.U32(managed ? 0x06000001u : 0x1001u);  // metadata token or type index
+  p.U32(offset);
+  p.U16(segment);
+  p.U8(0);  // flags
+  if (managed) p.U16(0);  // return register
+  p.Text(name);
   const std::uint32_t at = nextOffset();
-  PutRecord(bytes, kind, p);
+  PutRecord(bytes, kind, p.bytes);
   open_.push_back(at);
   return at;
 }

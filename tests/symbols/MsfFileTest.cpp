@@ -131,5 +131,40 @@ TEST(MsfFileTest, RefusesBlocksNamedTwiceOrOutsideTheFile) {
   EXPECT_EQ(file.Open(path), E_PDB_FORMAT);
 }
 
+// A refused claim keeps nothing of the streams it named: streams claimed
+// before still read, and a sound stream it named can be claimed later.
+TEST(MsfFileTest, ARefusedClaimLeavesTheFileAsItWas) {
+  TempDir dir;
+  const std::string path = dir.File("shared.msf");
+  const auto one = Pattern(3 * kBlock, 4);
+  const auto two = Pattern(3 * kBlock, 5);
+  ASSERT_TRUE(WriteSmallMsf(path, kBlock, {SmallStream{}, SmallStream{one, 0, {3, 4, 5}},
+                                           SmallStream{two, 0, {6, 7, 8}},
+                                           SmallStream{Pattern(2 * kBlock, 6), 0, {9, 10}}}));
+  // Stream 3's first block becomes stream 1's second. The directory is at
+  // block 11: the count, four sizes, then the six blocks of streams 1 and 2.
+  FILE* f = std::fopen(path.c_str(), "r+b");
+  ASSERT_NE(f, nullptr);
+  const std::uint32_t four = 4;
+  std::fseek(f, 11 * kBlock + 4 + 4 * 4 + 6 * 4, SEEK_SET);
+  std::fwrite(&four, 4, 1, f);
+  std::fclose(f);
+
+  MsfFile file;
+  ASSERT_EQ(file.Open(path), S_OK);
+  ASSERT_EQ(file.Claim({1}), S_OK);
+  EXPECT_EQ(file.Claim({3, 2}), E_PDB_FORMAT);
+  EXPECT_FALSE(file.claimed(2));
+  EXPECT_FALSE(file.claimed(3));
+  std::vector<std::uint8_t> out(3 * kBlock);
+  EXPECT_EQ(file.Read(2, 0, 1, out.data()), E_INVALIDARG);
+  ASSERT_EQ(file.Read(1, 0, out.size(), out.data()), S_OK);
+  EXPECT_EQ(out, one);
+  ASSERT_EQ(file.Claim({2}), S_OK);
+  ASSERT_EQ(file.Read(2, 0, out.size(), out.data()), S_OK);
+  EXPECT_EQ(out, two);
+  EXPECT_EQ(file.Claim({3}), E_PDB_FORMAT);
+}
+
 }  // namespace
 }  // namespace sorvanta
