@@ -183,6 +183,7 @@ struct ProgramOutcome {
   std::string how;            // when not finished
   int status = -1;            // exit status
   std::uint64_t outBytes = 0;  // written to stdout in all
+  std::uint64_t outLines = 0;  // its line breaks
   std::string out;            // its first outKept bytes
   std::string err;
   std::uint64_t peakMemory = 0;  // the child's peak resident bytes
@@ -241,6 +242,7 @@ inline ProgramOutcome RunProgramBounded(const std::string& program, const std::v
       break;
     }
     outcome.outBytes += static_cast<std::uint64_t>(n);
+    outcome.outLines += static_cast<std::uint64_t>(std::count(buffer, buffer + n, '\n'));
     if (outcome.out.size() < outKept) {
       outcome.out.append(buffer, std::min<std::size_t>(static_cast<std::size_t>(n), outKept - outcome.out.size()));
     }

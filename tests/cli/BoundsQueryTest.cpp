@@ -1,0 +1,119 @@
+// sorvanta-query on hostile files built at test time, run as a program
+// with a hang guard and its peak memory measured (BoundedChild.h): the
+// listing and the address answers stay linear and within the image's
+// bound, and publics that cannot be read are an error.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "BoundedChild.h"
+#include "CraftedPdb.h"
+#include "TempDir.h"
+
+namespace sorvanta {
+namespace {
+
+using testing::CraftedPdb;
+using testing::kMiB;
+using testing::ProgramOutcome;
+using testing::RecordBound;
+using testing::TempDir;
+
+const std::string kQuery = SORVANTA_QUERY_EXECUTABLE;
+
+ProgramOutcome RunQuery(const std::vector<std::string>& args, unsigned seconds = 60) {
+  return testing::RunProgramBounded(kQuery, args, seconds);
+}
+
+// What the program's own peak is on a file of one function.
+std::uint64_t BaselinePeak(const TempDir& dir) {
+  CraftedPdb pdb;
+  pdb.modules.emplace_back();
+  testing::AppendProcedure(pdb.modules[0].symbols, "main", 1, 0x10, 0x10);
+  const std::string path = dir.File("baseline.pdb");
+  if (!WriteCraftedPdb(pdb, path)) return 0;
+  const ProgramOutcome run = RunQuery({"list", path});
+  EXPECT_TRUE(run.finished && run.status == 0) << run;
+  return run.peakMemory;
+}
+
+std::uint64_t Growth(const ProgramOutcome& run, std::uint64_t baseline) {
+  return run.peakMemory > baseline ? run.peakMemory - baseline : 0;
+}
+
+TEST(QueryBounds, ChecksumEntriesIntoOneLongPathAreListedWithoutACopyEach) {
+  constexpr std::uint32_t kFunctions = 4096;
+  TempDir dir;
+  const std::uint64_t baseline = BaselinePeak(dir);
+  for (const bool spread : {false, true}) {
+    const std::string path = dir.File("checksums.pdb");
+    ASSERT_TRUE(WriteCraftedPdb(testing::ChecksumsIntoOneLongPath(kFunctions, spread), path));
+    for (const char* format : {"tsv", "json"}) {
+      SCOPED_TRACE(std::string(spread ? "spread, " : "one path, ") + format);
+      const ProgramOutcome run = RunQuery({"list", path, "--format", format});
+      ASSERT_TRUE(run.finished) << run;
+      EXPECT_EQ(run.status, 0) << run;
+      EXPECT_EQ(run.outLines, kFunctions);
+      EXPECT_GT(run.outBytes, (spread ? 32 : 64) * 1024ull * kFunctions);  // every line has its path
+      EXPECT_LE(Growth(run, baseline), RecordBound(std::filesystem::file_size(path), kFunctions)) << run;
+    }
+  }
+}
+
+TEST(QueryBounds, OverlappingPublicRecordsAreAnErrorWithPublicsOnly) {
+  TempDir dir;
+  const std::uint64_t baseline = BaselinePeak(dir);
+  const std::string path = dir.File("overlapping.pdb");
+  ASSERT_TRUE(WriteCraftedPdb(testing::OverlappingPublics(1u << 20), path));
+  const std::string message =
+      "sorvanta-query: cannot read the public symbols of " + path + ": damaged PDB file\n";
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"list", path, "--publics"}, {"addr", path, "--publics", "1010", "2000"}}) {
+    SCOPED_TRACE(args[0]);
+    const ProgramOutcome run = RunQuery(args);
+    ASSERT_TRUE(run.finished) << run;
+    EXPECT_EQ(run.status, 3);
+    EXPECT_EQ(run.err, message);
+    EXPECT_EQ(run.outBytes, 0u);
+    EXPECT_LE(Growth(run, baseline), RecordBound(std::filesystem::file_size(path), 1)) << run;
+  }
+  // Without them the function is there.
+  const ProgramOutcome run = RunQuery({"list", path});
+  EXPECT_EQ(run.status, 0) << run;
+  EXPECT_EQ(run.out, "main\tFunction\t0X00001010\t16\t\tcrafted.obj\n");
+}
+
+// Quadratic work in the functions folded onto one address would take
+// hours here; linear work takes about a second.
+TEST(QueryBounds, TwoHundredThousandFoldedFunctionsListInLinearTime) {
+  constexpr std::uint32_t kFunctions = 200'000;
+  TempDir dir;
+  const std::uint64_t baseline = BaselinePeak(dir);
+  const std::string path = dir.File("folded.pdb");
+  ASSERT_TRUE(WriteCraftedPdb(testing::FoldedFunctions(kFunctions), path));
+  for (const char* format : {"tsv", "json"}) {
+    SCOPED_TRACE(format);
+    const ProgramOutcome run = RunQuery({"list", path, "--format", format}, 30);
+    ASSERT_TRUE(run.finished) << run;
+    EXPECT_EQ(run.status, 0) << run;
+    EXPECT_EQ(run.outLines, kFunctions);
+    EXPECT_LE(Growth(run, baseline), RecordBound(std::filesystem::file_size(path), kFunctions)) << run;
+  }
+  // Each takes its own subsection's file, in turn.
+  const ProgramOutcome tsv = RunQuery({"list", path}, 30);
+  EXPECT_EQ(tsv.out.substr(0, tsv.out.find('\n', tsv.out.find('\n', tsv.out.find('\n') + 1) + 1) + 1),
+            "folded0\tFunction\t0X00001010\t32\ta.cpp\tcrafted.obj\n"
+            "folded1\tFunction\t0X00001010\t32\tb.cpp\tcrafted.obj\n"
+            "folded2\tFunction\t0X00001010\t32\tc.cpp\tcrafted.obj\n");
+  const ProgramOutcome addr = RunQuery({"addr", path, "1010", "102f", "1030"}, 30);
+  EXPECT_EQ(addr.out,
+            "0X00001010\tfolded0\t0X00001010\t0x0\ta.cpp\tcrafted.obj\n"
+            "0X0000102F\tfolded0\t0X00001010\t0x1f\ta.cpp\tcrafted.obj\n"
+            "0X00001030\t??\n");
+}
+
+}  // namespace
+}  // namespace sorvanta
