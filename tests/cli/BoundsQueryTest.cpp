@@ -86,10 +86,10 @@ TEST(QueryBounds, OverlappingPublicRecordsAreAnErrorWithPublicsOnly) {
   EXPECT_EQ(run.out, "main\tFunction\t0X00001010\t16\t\tcrafted.obj\n");
 }
 
-// Quadratic work in the functions folded onto one address would take
-// hours here; linear work takes about a second.
-TEST(QueryBounds, TwoHundredThousandFoldedFunctionsListInLinearTime) {
-  constexpr std::uint32_t kFunctions = 200'000;
+// Work quadratic in the functions folded onto one address would take
+// minutes here; linear work takes about a second.
+TEST(QueryBounds, HalfAMillionFoldedFunctionsListInLinearTime) {
+  constexpr std::uint32_t kFunctions = 500'000;
   TempDir dir;
   const std::uint64_t baseline = BaselinePeak(dir);
   const std::string path = dir.File("folded.pdb");
@@ -101,13 +101,13 @@ TEST(QueryBounds, TwoHundredThousandFoldedFunctionsListInLinearTime) {
     EXPECT_EQ(run.status, 0) << run;
     EXPECT_EQ(run.outLines, kFunctions);
     EXPECT_LE(Growth(run, baseline), RecordBound(std::filesystem::file_size(path), kFunctions)) << run;
+    if (std::string(format) == "json") continue;
+    // Each takes its own subsection's file, in turn.
+    EXPECT_EQ(run.out.substr(0, run.out.find('\n', run.out.find('\n', run.out.find('\n') + 1) + 1) + 1),
+              "folded0\tFunction\t0X00001010\t32\ta.cpp\tcrafted.obj\n"
+              "folded1\tFunction\t0X00001010\t32\tb.cpp\tcrafted.obj\n"
+              "folded2\tFunction\t0X00001010\t32\tc.cpp\tcrafted.obj\n");
   }
-  // Each takes its own subsection's file, in turn.
-  const ProgramOutcome tsv = RunQuery({"list", path}, 30);
-  EXPECT_EQ(tsv.out.substr(0, tsv.out.find('\n', tsv.out.find('\n', tsv.out.find('\n') + 1) + 1) + 1),
-            "folded0\tFunction\t0X00001010\t32\ta.cpp\tcrafted.obj\n"
-            "folded1\tFunction\t0X00001010\t32\tb.cpp\tcrafted.obj\n"
-            "folded2\tFunction\t0X00001010\t32\tc.cpp\tcrafted.obj\n");
   const ProgramOutcome addr = RunQuery({"addr", path, "1010", "102f", "1030"}, 30);
   EXPECT_EQ(addr.out,
             "0X00001010\tfolded0\t0X00001010\t0x0\ta.cpp\tcrafted.obj\n"
