@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,10 +20,14 @@ namespace sorvanta {
 // Order: by relative address, publics at the same address in record-stream
 // order; publics whose segment names no section come last. Names are shown
 // demangled; each public's demangled text is made once and kept in a cache
-// of at most kCacheBytes (past that it is made again on each use).
+// of at most kCacheBytes (past that it is made again on each use). The
+// cache grows in blocks as names are shown, so a file with few publics
+// does not pay for all of it.
 class PublicTable {
  public:
   static constexpr std::size_t kCacheBytes = std::size_t{16} << 20;
+  // A block holds the longest demangled name that is shown.
+  static constexpr std::size_t kCacheBlockBytes = std::size_t{64} << 10;
 
   // Reads the publics stream and the symbol-record stream it points into.
   // E_PDB_FORMAT when either is damaged (see PublicsStream), E_OUTOFMEMORY;
@@ -60,8 +65,9 @@ class PublicTable {
   mutable std::vector<PdbPublicSymbol> records_;  // their cache fields change as names are shown
   std::vector<std::uint32_t> sectionEnds_;  // per public with an address: end of its section
   std::size_t located_ = 0;  // records_[0, located_) have an address
-  mutable std::string cache_;  // demangled names, reserved whole on first use
-  mutable bool cacheReserved_ = false;
+  // Demangled names; blocks never move, so views into them stay valid.
+  mutable std::vector<std::unique_ptr<char[]>> cache_;
+  mutable std::size_t cacheUsed_ = 0;  // bytes of the last block
   mutable std::optional<FunctionNameIndex> nameIndex_;
 };
 
