@@ -2,7 +2,10 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <algorithm>
 #include <memory>
+#include <optional>
+#include <string>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -158,11 +161,11 @@ void ForEachChild(const ms::Node& node, Add add) {
   }
 }
 
-// Whether printing root writes at most limit characters. The parsed name
-// is a graph: a back-reference is one node printed wherever it is named,
-// so the text is summed over the tree it unfolds to, each node's sum
-// computed once. Iterative, so no name can exhaust the stack.
-bool PrintsWithin(const ms::Node* root, std::uint64_t limit) {
+// What printing root writes at most, or none when that passes limit. The
+// parsed name is a graph: a back-reference is one node printed wherever it
+// is named, so the text is summed over the tree it unfolds to, each node's
+// sum computed once. Iterative, so no name can exhaust the stack.
+std::optional<std::uint64_t> PrintedSize(const ms::Node* root, std::uint64_t limit) {
   std::unordered_map<const ms::Node*, std::uint64_t> printed;
   struct Step {
     const ms::Node* node;
@@ -188,8 +191,152 @@ bool PrintsWithin(const ms::Node* root, std::uint64_t limit) {
       const auto found = printed.find(child);
       if (found != printed.end()) total += found->second;
     });
-    if (total > limit) return false;
+    if (total > limit) return std::nullopt;
     printed.emplace(step.node, total);
+  }
+  const auto found = printed.find(root);
+  return found == printed.end() ? 0 : found->second;
+}
+
+// ---- What the parser writes before the name can be measured.
+//
+// While it parses, llvm's demangler writes out the text of every template
+// instantiation that a back-reference may name later (and of every local
+// scope's enclosing name), so that text is made before PrintedSize can see
+// it; back-references in nested template arguments multiply it level by
+// level, and a name of 200 characters can cost hundreds of megabytes, one
+// of 300 more than any machine has (the parser then aborts). So the text
+// of each template instantiation is bounded before the parser is given
+// anything that ends it, innermost first:
+//
+// A back-reference is one digit and repeats something read before it in
+// the same instantiation. A name back-reference repeats a name: one of its
+// own, or an inner instantiation. A parameter back-reference, only found
+// in a function type's parameters (after a '6' or '8', or in a nested
+// symbol after a '?'), repeats a parameter, so it can double the text made
+// so far. An instantiation writes at most kTextPerChar characters per
+// character of its own, plus what its inner instantiations write (bounded
+// already), plus for each digit of its own the largest name, or when it
+// has function types, doubled for each. While that bound is within
+// kInstantiationText, each '@' that could end it is tried: the
+// instantiation up to there, with every inner one replaced by a short
+// stand-in (an instantiation's arguments form a context of their own, so
+// where it ends does not depend on them), is given to the parser alone.
+
+constexpr std::uint64_t kTextPerChar = 32;
+constexpr std::uint64_t kInstantiationText = std::uint64_t{1} << 20;
+// All the text written while parsing one name, and the characters parsed
+// while finding where its instantiations end.
+constexpr std::uint64_t kParseText = std::uint64_t{4} << 20;
+constexpr std::uint64_t kSearchWork = std::uint64_t{256} << 10;
+// What an inner instantiation is replaced by: template "_" of no arguments.
+constexpr std::string_view kStandIn = "?$_@@";
+
+// A template instantiation found: where it lies in the name, and a bound
+// of its text.
+struct Instantiation {
+  std::size_t begin;
+  std::size_t end;
+  std::uint64_t text;
+};
+
+// Whether a local scope (a number between two '?', then the enclosing
+// name, which the parser writes out) starts at s.
+bool StartsLocalScope(std::string_view s) {
+  if (s.size() < 4 || s[0] != '?') return false;
+  const std::size_t close = s.find('?', 1);
+  if (close == std::string_view::npos || close + 1 >= s.size() || s[close + 1] != '?') return false;
+  const std::string_view number = s.substr(1, close - 1);
+  if (number.size() == 1) return number[0] == '@' || (number[0] >= '0' && number[0] <= '9');
+  if (number.size() < 2 || number.back() != '@' || number[0] < 'B' || number[0] > 'P') return false;
+  for (std::size_t i = 1; i + 1 < number.size(); ++i) {
+    if (number[i] < 'A' || number[i] > 'P') return false;
+  }
+  return true;
+}
+
+// Text bounded by chars own characters, children's text (the largest
+// child's largestChild), and digits back-references, each a doubling when
+// doubles; UINT64_MAX past what can be counted.
+std::uint64_t TextBound(std::uint64_t chars, std::uint64_t children, std::uint64_t largestChild,
+                        std::uint64_t digits, bool doubles) {
+  const std::uint64_t base = kTextPerChar * chars + children;
+  if (!doubles) return base + digits * std::max(largestChild, chars);
+  if (digits >= 40) return UINT64_MAX;
+  return base > (UINT64_MAX >> digits) ? UINT64_MAX : base << digits;
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Whether parsing mangled writes at most kParseText characters before its
+// tree can be measured (see above).
+bool ParseIsBounded(std::string_view mangled) {
+  const std::size_t n = mangled.size();
+  std::vector<Instantiation> outer;  // the outermost found so far, in name order
+  std::uint64_t parseText = 0;       // of every one found
+  std::uint64_t work = 0;
+  std::string candidate;
+  for (std::size_t p = n < 2 ? 0 : n - 1; p-- > 0;) {
+    if (StartsLocalScope(mangled.substr(p))) {
+      // The enclosing name is a whole symbol: bounded by all that follows.
+      std::uint64_t children = 0;
+      std::uint64_t own = n - p;
+      std::uint64_t digits = 0;
+      for (std::size_t i = p; i < n; ++i) digits += IsDigit(mangled[i]) ? 1 : 0;
+      for (const Instantiation& i : outer) {
+        children += i.text;
+        own -= i.end - i.begin;
+        for (std::size_t at = i.begin; at < i.end; ++at) digits -= IsDigit(mangled[at]) ? 1 : 0;
+      }
+      const std::uint64_t text = TextBound(own, children, 0, digits, true);
+      if (text > kInstantiationText) return false;
+      parseText += text;
+      continue;
+    }
+    if (mangled[p] != '?' || mangled[p + 1] != '$') continue;
+
+    const auto first = std::lower_bound(outer.begin(), outer.end(), p,
+                                        [](const Instantiation& i, std::size_t at) { return i.begin < at; });
+    auto inner = first;  // the next inner instantiation
+    std::uint64_t children = 0;
+    std::uint64_t largestChild = 0;
+    std::uint64_t own = 2;
+    std::uint64_t digits = 0;
+    bool doubles = false;
+    candidate.assign(".?AV?$");
+    std::optional<Instantiation> found;
+    for (std::size_t at = p + 2; !found && at < n;) {
+      if (inner != outer.end() && inner->begin == at) {
+        candidate.append(kStandIn);
+        children += inner->text;
+        largestChild = std::max(largestChild, inner->text);
+        at = inner->end;
+        ++inner;
+        continue;
+      }
+      const char c = mangled[at++];
+      candidate.push_back(c);
+      ++own;
+      digits += IsDigit(c) ? 1 : 0;
+      doubles = doubles || c == '6' || c == '8' || c == '?';
+      if (c != '@') continue;
+      const std::uint64_t text = TextBound(own, children, largestChild, digits, doubles);
+      if (text > kInstantiationText) return false;
+      work += candidate.size();
+      if (work > kSearchWork) return false;
+      // It ends here when it parses with nothing after it (the '@' added
+      // ends the class name's scope).
+      candidate.push_back('@');
+      llvm::itanium_demangle::StringView view(candidate.data(), candidate.data() + candidate.size());
+      ms::Demangler demangler;
+      const ms::TagTypeNode* tag = demangler.parseTagUniqueName(view);
+      if (!demangler.Error && tag && tag->QualifiedName && view.empty()) found = Instantiation{p, at, text};
+      candidate.pop_back();
+    }
+    if (!found) continue;  // not an instantiation the parser would read
+    parseText += found->text;
+    if (parseText > kParseText) return false;
+    outer.insert(outer.erase(first, inner), *found);
   }
   return true;
 }
@@ -198,12 +345,13 @@ bool PrintsWithin(const ms::Node* root, std::uint64_t limit) {
 
 bool DemangleMicrosoft(std::string_view mangled, DemangleStyle style, std::string* out) {
   if (mangled.empty() || mangled.size() > kMaxMangledLength) return false;
+  if (!ParseIsBounded(mangled)) return false;
   ms::Demangler demangler;
   llvm::itanium_demangle::StringView name(mangled.data(), mangled.data() + mangled.size());
   const ms::SymbolNode* root = demangler.parse(name);
   if (demangler.Error || !root) return false;
   const std::uint64_t limit = kPrintBudgetBase + kPrintBudgetPerChar * mangled.size();
-  if (!PrintsWithin(root, limit)) return false;
+  if (!PrintedSize(root, limit)) return false;
 
   ms::OutputFlags flags = ms::OF_Default;
   if (style == DemangleStyle::kSymbolizer) {
