@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -84,6 +85,50 @@ TEST(QueryBounds, OverlappingPublicRecordsAreAnErrorWithPublicsOnly) {
   const ProgramOutcome run = RunQuery({"list", path});
   EXPECT_EQ(run.status, 0) << run;
   EXPECT_EQ(run.out, "main\tFunction\t0X00001010\t16\t\tcrafted.obj\n");
+}
+
+// Publics named by back-reference bombs, each repeated, and one real name:
+// unbounded, each bomb costs the demangler from a quarter of a gigabyte and
+// a third of a second to an abort.
+TEST(QueryBounds, PublicsNamedByBackReferenceBombsAreShownRawQuickly) {
+  std::vector<std::string> names;
+  for (int copy = 0; copy < 16; ++copy) {
+    for (int levels = 2; levels <= 5; ++levels) {
+      names.push_back(testing::ParameterBackReferenceBomb(levels));
+      names.push_back(testing::NameBackReferenceBomb(levels + 1, 20));
+    }
+  }
+  names.push_back("?Alpha@@YAHH@Z");
+  TempDir dir;
+  const std::uint64_t baseline = BaselinePeak(dir);
+  const std::string path = dir.File("bombs.pdb");
+  ASSERT_TRUE(WriteCraftedPdb(testing::PublicsNamed(names), path));
+  const std::uint64_t bound = RecordBound(std::filesystem::file_size(path), names.size());
+
+  const ProgramOutcome list = RunQuery({"list", path, "--publics"}, 20);
+  ASSERT_TRUE(list.finished) << list;
+  EXPECT_EQ(list.status, 0) << list;
+  auto hex = [](const char* format, std::size_t value) {
+    char text[32];
+    std::snprintf(text, sizeof text, format, value);
+    return std::string(text);
+  };
+  std::string expected = "main\tFunction\t0X00009000\t16\t\tcrafted.obj\n";
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const std::string shown = i + 1 < names.size() ? names[i] : "int __cdecl Alpha(int)";
+    expected += shown + "\tPublicSymbol\t" + hex("0X%08zX", 0x1000 + i * 16) + "\t\t\t\n";
+  }
+  EXPECT_EQ(list.out, expected);
+  EXPECT_LE(Growth(list, baseline), bound) << list;
+
+  std::vector<std::string> args{"addr", path, "--publics"};
+  for (std::size_t i = 0; i < 8; ++i) args.push_back(hex("%zx", 0x1001 + i * 16));
+  const ProgramOutcome addr = RunQuery(args, 20);
+  ASSERT_TRUE(addr.finished) << addr;
+  EXPECT_EQ(addr.status, 0) << addr;
+  EXPECT_EQ(addr.outLines, 8u);
+  EXPECT_NE(addr.out.find("\t" + names[0] + "+0x1\t"), std::string::npos) << addr.out.substr(0, 300);
+  EXPECT_LE(Growth(addr, baseline), bound) << addr;
 }
 
 // Work quadratic in the functions folded onto one address would take

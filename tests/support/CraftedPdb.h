@@ -132,4 +132,47 @@ inline CraftedPdb OverlappingPublics(std::uint32_t recordBytes) {
   return pdb;
 }
 
+// Decorated names whose back-references make a few hundred characters
+// expand to megabytes or more: class templates nested `levels` deep, each
+// level's arguments repeating the level inside it.
+//
+// Through function types: a chain of function pointers each taking the
+// previous one twice (parameter back-references), so each level is 2^9
+// copies of the one inside.
+inline std::string ParameterBackReferenceBomb(int levels) {
+  std::string type = "V?$A@H@@";
+  for (int level = 0; level < levels; ++level) {
+    std::string next = "V?$A@P6AX" + type;
+    for (int i = 0; i < 9; ++i) next += "P6AX" + std::to_string(i) + std::to_string(i) + "@Z";
+    type = next + "99@Z@@";
+  }
+  return "?f@@YAX" + type + "@Z";
+}
+
+// Through names: each level names the class inside it once and then
+// `copies` more times by a name back-reference.
+inline std::string NameBackReferenceBomb(int levels, int copies) {
+  std::string type = "V?$A@H@@";
+  for (int level = 0; level < levels; ++level) {
+    std::string next = "V?$A@" + type;
+    for (int i = 0; i < copies; ++i) next += "V1@";
+    type = next + "@@";
+  }
+  return "?f@@YAX" + type + "@Z";
+}
+
+// A function and one public per name, 16 bytes apart from 0x1000 on.
+inline CraftedPdb PublicsNamed(const std::vector<std::string>& names) {
+  CraftedPdb pdb;
+  CraftedModule m;
+  AppendProcedure(m.symbols, "main", 1, 0x8000, 0x10);
+  pdb.modules.push_back(std::move(m));
+  pdb.withPublics = true;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    pdb.hashed.push_back(pdb.records.size());
+    AppendPublic(pdb.records, names[i], 1, static_cast<std::uint32_t>(i * 16));
+  }
+  return pdb;
+}
+
 }  // namespace sorvanta::testing

@@ -16,11 +16,13 @@
 
 #include "BoundedChild.h"
 #include "CraftedPdb.h"
+#include "Demangler.h"
 #include "DiaSymbol.h"
 #include "PdbImage.h"
 #include "SymbolFacts.h"
 #include "TempDir.h"
 #include "TestProcess.h"
+#include "llvm/Demangle/Demangle.h"
 
 namespace sorvanta {
 namespace {
@@ -100,6 +102,57 @@ TEST(PublicsBoundsTest, OverlappingRecordsRefuseThePublicsAndKeepTheFunctions) {
   EXPECT_EQ(outcome.values[2], 1u);
   EXPECT_EQ(outcome.values[3], 0u);
   EXPECT_LE(outcome.memoryGrowth, RecordBound(FileSize(path), 1)) << outcome;
+}
+
+// ---- Decorated names whose back-references expand enormously.
+
+TEST(DemangleBoundsTest, BackReferenceBombsStayRawInLittleTimeAndMemory) {
+  // Unbounded, the parser alone takes 250 MiB for the parameter bomb of
+  // two levels (191 characters) and aborts on three.
+  const ChildOutcome outcome = RunBoundedInChild(20, [] {
+    std::vector<std::uint64_t> demangled;
+    std::string text;
+    for (int levels = 1; levels <= 6; ++levels) {
+      demangled.push_back(DemangleMicrosoft(testing::ParameterBackReferenceBomb(levels), DemangleStyle::kFull, &text));
+      demangled.push_back(DemangleMicrosoft(testing::NameBackReferenceBomb(levels, 20), DemangleStyle::kFull, &text));
+    }
+    return demangled;
+  });
+  ASSERT_TRUE(outcome.finished) << outcome;
+  // Of all these, only the name bombs of one and two levels are of a size a
+  // name may have (317 and 6386 characters).
+  EXPECT_EQ(outcome.values, (std::vector<std::uint64_t>{0, 1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0}));
+  EXPECT_LE(outcome.memoryGrowth, 16 * kMiB + testing::kSanitizerSlack) << outcome;
+}
+
+TEST(DemangleBoundsTest, LongTemplateNamesDemangleAsLlvmReadsThem) {
+  // Real names: the longest nest templates six deep and repeat them by
+  // back-reference, which the bound must not take for a bomb.
+  const char* const names[] = {
+      "?exception_message@?$parser@V?$basic_json@Vmap@std@@Vvector@2@V?$basic_string@DU?$char_traits@D@std@@V?$"
+      "allocator@D@2@@2@_N_J_KNVallocator@2@Uadl_serializer@nlohmann@@V?$vector@EV?$allocator@E@std@@@2@@nlohmann@"
+      "@V?$iterator_input_adapter@V?$_String_const_iterator@V?$_String_val@U?$_Simple_types@D@std@@@std@@@std@@@"
+      "detail@2@@detail@nlohmann@@AEAA?AV?$basic_string@DU?$char_traits@D@std@@V?$allocator@D@2@@std@@W4token_"
+      "type@?$lexer_base@V?$basic_json@Vmap@std@@Vvector@2@V?$basic_string@DU?$char_traits@D@std@@V?$allocator@D@"
+      "2@@2@_N_J_KNVallocator@2@Uadl_serializer@nlohmann@@V?$vector@EV?$allocator@E@std@@@2@@nlohmann@@@23@AEBV45@@Z",
+      "??$_Ucopy@PAV?$basic_string@DU?$char_traits@D@std@@V?$allocator@D@2@@std@@@?$vector@V?$basic_string@DU?$"
+      "char_traits@D@std@@V?$allocator@D@2@@std@@V?$allocator@V?$basic_string@DU?$char_traits@D@std@@V?$allocator@"
+      "D@2@@std@@@2@@std@@IAEPAV?$basic_string@DU?$char_traits@D@std@@V?$allocator@D@2@@1@PAV21@00@Z",
+      "??$?HDU?$char_traits@D@std@@V?$allocator@D@1@@std@@YA?AV?$basic_string@DU?$char_traits@D@std@@V?$allocator@"
+      "D@2@@0@AEBV10@0@Z",
+      "?Foo@@YAXV?$function@$$A6AXHH@Z@std@@@Z",
+      "?x@?1??f@@YAXXZ@4HA",
+  };
+  for (const char* name : names) {
+    SCOPED_TRACE(name);
+    int status = 0;
+    const std::unique_ptr<char, decltype(&std::free)> expected(
+        llvm::microsoftDemangle(name, nullptr, nullptr, nullptr, &status), &std::free);
+    ASSERT_TRUE(expected && status == 0);
+    std::string ours;
+    EXPECT_TRUE(DemangleMicrosoft(name, DemangleStyle::kFull, &ours));
+    EXPECT_EQ(ours, expected.get());
+  }
 }
 
 // ---- Superblocks that declare close to 2^32 blocks.
