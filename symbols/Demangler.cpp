@@ -222,22 +222,30 @@ std::optional<std::uint64_t> PrintedSize(const ms::Node* root, std::uint64_t lim
 // instantiation up to there, with every inner one replaced by a short
 // stand-in (an instantiation's arguments form a context of their own, so
 // where it ends does not depend on them), is given to the parser alone.
+// The end found is then confirmed by parsing the instantiation as it is
+// written, inner ones and all (a "?$" inside a plain name is no inner
+// instantiation, and its stand-in would change the name). A "?$" that
+// does not parse so, and a local scope, are bounded by everything after
+// them.
 
 constexpr std::uint64_t kTextPerChar = 32;
 constexpr std::uint64_t kInstantiationText = std::uint64_t{1} << 20;
-// All the text written while parsing one name, and the characters parsed
-// while finding where its instantiations end.
+// All the text written while parsing one name; the characters parsed
+// while finding where its instantiations end, and the characters parsed
+// and text written while confirming those ends.
 constexpr std::uint64_t kParseText = std::uint64_t{4} << 20;
 constexpr std::uint64_t kSearchWork = std::uint64_t{256} << 10;
+constexpr std::uint64_t kConfirmWork = std::uint64_t{2} << 20;
 // What an inner instantiation is replaced by: template "_" of no arguments.
 constexpr std::string_view kStandIn = "?$_@@";
 
-// A template instantiation found: where it lies in the name, and a bound
-// of its text.
+// A template instantiation found: where it lies in the name, a bound of
+// its text, and of the text that parsing it writes (its inner ones' too).
 struct Instantiation {
   std::size_t begin;
   std::size_t end;
   std::uint64_t text;
+  std::uint64_t parseText;
 };
 
 // Whether a local scope (a number between two '?', then the enclosing
@@ -268,6 +276,14 @@ std::uint64_t TextBound(std::uint64_t chars, std::uint64_t children, std::uint64
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
+// Whether the parser reads name (a class name) whole.
+bool ParsesWhole(std::string_view name) {
+  llvm::itanium_demangle::StringView view(name.data(), name.data() + name.size());
+  ms::Demangler demangler;
+  const ms::TagTypeNode* tag = demangler.parseTagUniqueName(view);
+  return !demangler.Error && tag && tag->QualifiedName && view.empty();
+}
+
 // Whether parsing mangled writes at most kParseText characters before its
 // tree can be measured (see above).
 bool ParseIsBounded(std::string_view mangled) {
@@ -275,29 +291,30 @@ bool ParseIsBounded(std::string_view mangled) {
   std::vector<Instantiation> outer;  // the outermost found so far, in name order
   std::uint64_t parseText = 0;       // of every one found
   std::uint64_t work = 0;
+  std::uint64_t confirmWork = 0;
   std::string candidate;
-  for (std::size_t p = n < 2 ? 0 : n - 1; p-- > 0;) {
-    if (StartsLocalScope(mangled.substr(p))) {
-      // The enclosing name is a whole symbol: bounded by all that follows.
-      std::uint64_t children = 0;
-      std::uint64_t own = n - p;
-      std::uint64_t digits = 0;
-      for (std::size_t i = p; i < n; ++i) digits += IsDigit(mangled[i]) ? 1 : 0;
-      for (const Instantiation& i : outer) {
-        children += i.text;
-        own -= i.end - i.begin;
-        for (std::size_t at = i.begin; at < i.end; ++at) digits -= IsDigit(mangled[at]) ? 1 : 0;
-      }
-      const std::uint64_t text = TextBound(own, children, 0, digits, true);
-      if (text > kInstantiationText) return false;
-      parseText += text;
-      continue;
+  // Text written from p on, bounded by all that follows it.
+  auto boundOfRest = [&](std::size_t p) {
+    std::uint64_t children = 0;
+    std::uint64_t own = n - p;
+    std::uint64_t digits = 0;
+    for (std::size_t i = p; i < n; ++i) digits += IsDigit(mangled[i]) ? 1 : 0;
+    for (const Instantiation& i : outer) {
+      if (i.begin < p) continue;
+      children += i.text;
+      own -= i.end - i.begin;
+      for (std::size_t at = i.begin; at < i.end; ++at) digits -= IsDigit(mangled[at]) ? 1 : 0;
     }
-    if (mangled[p] != '?' || mangled[p + 1] != '$') continue;
+    return TextBound(own, children, 0, digits, true);
+  };
+  for (std::size_t p = n < 2 ? 0 : n - 1; p-- > 0;) {
+    const bool instantiation = mangled[p] == '?' && mangled[p + 1] == '$';
+    if (!instantiation && !StartsLocalScope(mangled.substr(p))) continue;
 
     const auto first = std::lower_bound(outer.begin(), outer.end(), p,
                                         [](const Instantiation& i, std::size_t at) { return i.begin < at; });
     auto inner = first;  // the next inner instantiation
+    std::uint64_t innerParseText = 0;
     std::uint64_t children = 0;
     std::uint64_t largestChild = 0;
     std::uint64_t own = 2;
@@ -305,9 +322,10 @@ bool ParseIsBounded(std::string_view mangled) {
     bool doubles = false;
     candidate.assign(".?AV?$");
     std::optional<Instantiation> found;
-    for (std::size_t at = p + 2; !found && at < n;) {
+    for (std::size_t at = p + 2; instantiation && !found && at < n;) {
       if (inner != outer.end() && inner->begin == at) {
         candidate.append(kStandIn);
+        innerParseText += inner->parseText;
         children += inner->text;
         largestChild = std::max(largestChild, inner->text);
         at = inner->end;
@@ -327,13 +345,24 @@ bool ParseIsBounded(std::string_view mangled) {
       // It ends here when it parses with nothing after it (the '@' added
       // ends the class name's scope).
       candidate.push_back('@');
-      llvm::itanium_demangle::StringView view(candidate.data(), candidate.data() + candidate.size());
-      ms::Demangler demangler;
-      const ms::TagTypeNode* tag = demangler.parseTagUniqueName(view);
-      if (!demangler.Error && tag && tag->QualifiedName && view.empty()) found = Instantiation{p, at, text};
+      if (ParsesWhole(candidate)) found = Instantiation{p, at, text, innerParseText + text};
       candidate.pop_back();
     }
-    if (!found) continue;  // not an instantiation the parser would read
+    if (found) {
+      confirmWork += found->end - p + found->parseText;
+      if (confirmWork > kConfirmWork) return false;
+      candidate.assign(".?AV");
+      candidate.append(mangled.data() + p, found->end - p);
+      candidate.push_back('@');
+      if (!ParsesWhole(candidate)) found.reset();
+    }
+    if (!found) {
+      const std::uint64_t text = boundOfRest(p);
+      if (text > kInstantiationText) return false;
+      parseText += text;
+      if (parseText > kParseText) return false;
+      continue;
+    }
     parseText += found->text;
     if (parseText > kParseText) return false;
     outer.insert(outer.erase(first, inner), *found);
