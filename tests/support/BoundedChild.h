@@ -15,6 +15,7 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -51,9 +52,12 @@ constexpr std::uint64_t kSanitizerSlack = kSanitized ? 320 * kMiB : 0;
 inline std::uint64_t MemoryBound(std::uint64_t n) { return 2 * n + 64 * kMiB + kSanitizerSlack; }
 
 // The product's own bound: the bytes read, 48 bytes per function or
-// public, and 24 MiB.
+// public, and 24 MiB. Under the sanitizer, whose redzones, shadow and
+// size classes take up to about four times what is live, four times that
+// and its quarantine: there the check is a coarse one.
 inline std::uint64_t RecordBound(std::uint64_t bytesRead, std::uint64_t records) {
-  return bytesRead + 48 * records + 24 * kMiB + kSanitizerSlack;
+  const std::uint64_t bound = bytesRead + 48 * records + 24 * kMiB;
+  return kSanitized ? 4 * bound + kSanitizerSlack : bound;
 }
 
 // What became of work done in a child.
@@ -227,6 +231,11 @@ inline ProgramOutcome RunProgramBounded(const std::string& program, const std::v
     if (!kSanitized) {
       const rlimit limit{addressSpace, addressSpace};
       ::setrlimit(RLIMIT_AS, &limit);
+    } else {
+      // A small quarantine keeps the program's peak close to what it holds.
+      const char* options = std::getenv("ASAN_OPTIONS");
+      const std::string small = std::string(options ? options : "") + ":quarantine_size_mb=16";
+      ::setenv("ASAN_OPTIONS", small.c_str(), 1);
     }
     ::alarm(seconds);  // kept across exec
     ::execv(program.c_str(), argv.data());
