@@ -19,12 +19,13 @@ struct Slot {
 
 }  // namespace
 
-bool WriteChunksInOrder(std::size_t count, std::size_t chunk, unsigned threads,
-                        const ChunkFormatter& format, Output& out) {
-  const std::size_t chunks = (count + chunk - 1) / chunk;
+bool WriteChunksInOrder(const std::vector<std::size_t>& ends, unsigned threads, const ChunkFormatter& format,
+                        Output& out) {
+  const std::size_t chunks = ends.size();
+  auto beginOf = [&](std::size_t c) { return c == 0 ? 0 : ends[c - 1]; };
   if (threads <= 1 || chunks <= 1) {
-    for (std::size_t begin = 0; begin < count; begin += chunk) {
-      format(begin, std::min(count, begin + chunk), &out.buffer());
+    for (std::size_t c = 0; c < chunks; ++c) {
+      format(beginOf(c), ends[c], &out.buffer());
       out.EndRecord();
     }
     return out.Flush();
@@ -50,8 +51,7 @@ bool WriteChunksInOrder(std::size_t count, std::size_t chunk, unsigned threads,
       lock.unlock();
       try {
         slot.text.clear();
-        const std::size_t begin = c * chunk;
-        format(begin, std::min(count, begin + chunk), &slot.text);
+        format(beginOf(c), ends[c], &slot.text);
       } catch (...) {
         lock.lock();
         if (!error) error = std::current_exception();
@@ -77,7 +77,7 @@ bool WriteChunksInOrder(std::size_t count, std::size_t chunk, unsigned threads,
   }
   if (workers.empty()) {
     // No thread could start: this one formats and writes alone.
-    return WriteChunksInOrder(count, chunk, 1, format, out);
+    return WriteChunksInOrder(ends, 1, format, out);
   }
 
   bool ok = out.Flush();

@@ -48,6 +48,8 @@ bool IsPlainAscii(const char* text, std::size_t size) {
 // Writes a TSV field at out, which has room for kTsvGrowth bytes per byte
 // of text; returns the end.
 char* WriteTsvText(std::string_view text, char* out) {
+  // An empty view may hold no pointer at all, which memcpy must not get.
+  if (text.empty()) return out;
   if (IsPlainAscii(text.data(), text.size())) {
     std::memcpy(out, text.data(), text.size());
     return out + text.size();

@@ -31,8 +31,11 @@ namespace sorvanta {
 namespace {
 
 constexpr const char* kProgram = "sorvanta-query";
-// Functions listed by one thread at a time: about a megabyte of text.
+// Functions listed by one thread at a time: up to 8192, and about a
+// megabyte of stored text, so that a file of long names or paths cannot
+// make a chunk's text large.
 constexpr std::size_t kFunctionsPerChunk = 8192;
+constexpr std::size_t kBytesPerChunk = std::size_t{1} << 20;
 
 constexpr const char* kUsage =
     "usage: sorvanta-query list FILE.pdb [--name NAME] [--match exact|substring|glob|regex]\n"
@@ -101,6 +104,25 @@ int Prepare(const Options& o, std::shared_ptr<PdbImage>* image) {
   return kExitOk;
 }
 
+// Where each chunk of the listing ends: after kFunctionsPerChunk
+// functions, or once their names, source and object files pass
+// kBytesPerChunk (a line's text is at most a few times those).
+std::vector<std::size_t> ChunkEnds(const PdbImage& image) {
+  std::vector<std::size_t> ends;
+  std::size_t functions = 0;
+  std::size_t bytes = 0;
+  for (std::uint32_t i = 0; i < image.functionCount(); ++i) {
+    ++functions;
+    bytes += 64 + image.FunctionName(i).size() + image.SourceFile(i).size() + image.ObjectFile(i).size();
+    if (functions == kFunctionsPerChunk || bytes >= kBytesPerChunk) {
+      ends.push_back(i + std::size_t{1});
+      functions = bytes = 0;
+    }
+  }
+  if (functions > 0) ends.push_back(image.functionCount());
+  return ends;
+}
+
 int RunList(const Options& o) {
   const MatchMode mode = MatchOf(o.match);
   std::optional<NameMatcher> filter;
@@ -128,7 +150,7 @@ int RunList(const Options& o) {
     // core, written in order.
     const NameMatcher* matcher = filter ? &*filter : nullptr;
     const bool written = WriteChunksInOrder(
-        image->functionCount(), kFunctionsPerChunk, std::thread::hardware_concurrency(),
+        ChunkEnds(*image), std::thread::hardware_concurrency(),
         [&](std::size_t begin, std::size_t end, TextBuffer* text) {
           AppendFunctionLines(*image, matcher, format, static_cast<std::uint32_t>(begin),
                               static_cast<std::uint32_t>(end), text);

@@ -20,6 +20,7 @@ class TextBuffer {
   void clear() { size_ = 0; }
 
   void Append(std::string_view text) {
+    if (text.empty()) return;  // its pointer may be null, which memcpy must not get
     char* at = Room(text.size());
     std::memcpy(at, text.data(), text.size());
     size_ += text.size();

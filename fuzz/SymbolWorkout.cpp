@@ -1,12 +1,23 @@
 #include "SymbolWorkout.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
 
 #include "DiaSymbol.h"
 #include "IDiaEnumSymbols.h"
 #include "IDiaSymbol.h"
+#include "NameMatch.h"
 #include "PdbDataSource.h"
+#include "PdbImage.h"
+#include "QueryOutput.h"
+#include "QueryProgram.h"
 #include "SymTag.h"
+#include "TextBuffer.h"
 #include "Utf8.h"
 
 namespace sorvanta {
@@ -61,6 +72,99 @@ void WorkOutPublics(const std::string& path, std::uint64_t seed) {
   for (const SymbolRef& s : listed) ReadEverything(*s);
 }
 
+// A regex that matches text literally: ASCII punctuation escaped, other
+// bytes as they are (the matcher reads bytes that start no valid sequence
+// as U+FFFD, in the pattern as in the names).
+std::string LiteralRegex(std::string_view text) {
+  std::string regex;
+  for (const char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7F) {
+      const char hex[] = "0123456789abcdef";
+      regex += "\\x";
+      regex += hex[u >> 4];
+      regex += hex[u & 0xF];
+      continue;
+    }
+    if (u < 0x80 && !std::isalnum(u) && c != '_') regex += '\\';
+    regex += c;
+  }
+  return regex;
+}
+
+// A piece of name from about its middle, up to 16 bytes.
+std::string_view Middle(std::string_view name, std::uint64_t seed) {
+  if (name.empty()) return name;
+  const std::size_t at = (name.size() / 2) % name.size();
+  return name.substr(at, 1 + seed % 16);
+}
+
+// What sorvanta-query does with the file: list every function and the
+// publics in TSV and JSON, filter the names in each match mode with a
+// pattern made from a listed name, and answer addresses with and without
+// the publics. The text is dropped as it is made.
+void WorkOutQuery(const std::string& path, std::uint64_t seed) {
+  std::shared_ptr<PdbImage> image;
+  if (Failed(OpenPdb(path, true, &image))) return;
+  TextBuffer text;
+  const auto functions = static_cast<std::uint32_t>(image->functionCount());
+  const OutputFormat formats[] = {OutputFormat::kTsv, OutputFormat::kJson};
+  for (const OutputFormat format : formats) {
+    AppendFunctionLines(*image, nullptr, format, 0, functions, &text);
+    text.clear();
+    std::string scratch;
+    const auto publics = static_cast<std::uint32_t>(std::min<std::size_t>(image->publicCount(), kSymbolsRead));
+    for (std::uint32_t i = 0; i < publics; ++i) {
+      AppendPublicLine(*image, i, format, &scratch, &text);
+      text.clear();
+    }
+  }
+
+  if (functions > 0) {
+    const std::string_view name = image->FunctionName(static_cast<std::uint32_t>(seed % functions));
+    const std::string_view piece = Middle(name, seed);
+    for (const std::uint32_t i : image->FindFunctions(name, true)) {
+      AppendFunctionLine(*image, i, OutputFormat::kTsv, &text);
+    }
+    text.clear();
+    const std::pair<MatchMode, std::string> patterns[] = {
+        {MatchMode::kSubstring, std::string(piece)},
+        {MatchMode::kGlob, "*" + std::string(piece) + "*?"},
+        {MatchMode::kGlob, std::string(name)},
+        {MatchMode::kRegex, LiteralRegex(piece)},
+        {MatchMode::kRegex, "^" + LiteralRegex(name) + "$"},
+    };
+    for (const auto& [mode, pattern] : patterns) {
+      std::string error;
+      const std::optional<NameMatcher> matcher = NameMatcher::Make(mode, pattern, &error);
+      if (!matcher) continue;
+      AppendFunctionLines(*image, &*matcher, formats[seed % 2], 0, functions, &text);
+      text.clear();
+    }
+  }
+
+  const char* const typed[] = {"401000", "0x1010", "1010h", "0X7FFFFFFF", "ffffffffffffffff", "zz", ""};
+  for (const bool withPublics : {false, true}) {
+    AddressAnswerer answerer(image, withPublics, formats[withPublics]);
+    for (const char* t : typed) answerer.AnswerText(t, &text);
+    for (std::uint32_t i = 0; i < functions && i < kSymbolsRead; i += 7) {
+      if (const std::optional<std::uint64_t> va = image->FunctionAddress(i)) {
+        answerer.Answer(*va + seed % 64, &text);
+      }
+    }
+    for (std::uint32_t i = 0; i < image->publicCount() && i < kSymbolsRead; i += 7) {
+      if (const std::optional<std::uint64_t> va = image->PublicAddress(i)) answerer.Answer(*va + 1, &text);
+    }
+    answerer.Answer(seed, &text);
+    text.clear();
+  }
+  if (Succeeded(image->SetLoadAddress(seed & ~0xFFFull))) {
+    AddressAnswerer answerer(image, true, OutputFormat::kTsv);
+    answerer.Answer(seed, &text);
+    AppendFunctionLines(*image, nullptr, OutputFormat::kJson, 0, std::min(functions, 64u), &text);
+  }
+}
+
 }  // namespace
 
 std::size_t WorkOutSymbolFile(const std::string& path, std::uint64_t seed) {
@@ -101,6 +205,7 @@ std::size_t WorkOutSymbolFile(const std::string& path, std::uint64_t seed) {
   for (std::size_t i = 0; i < count; ++i) ReadEverything(*all[i]);
 
   WorkOutPublics(path, seed);
+  WorkOutQuery(path, seed);
   return all.size();
 }
 

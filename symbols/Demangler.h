@@ -22,12 +22,11 @@ constexpr std::size_t kMaxDemangledLength = 65535;
 // Demangles a Microsoft C++ decorated name into *out. False (and *out
 // untouched) when the name is no such name, is longer than
 // kMaxMangledLength, or would demangle to more than kMaxDemangledLength
-// characters. Back-references let a short name expand enormously, so the
-// size of the text is bounded from the parsed name before any of it is
-// written, and a long name whose shape lets the parser's own work grow
-// that way (function parameters referring back to others inside template
-// arguments) is not parsed at all: the work stays linear in the name's
-// length whatever it holds.
+// characters. Back-references let a short name expand enormously, both in
+// its text and in what the parser writes out while it reads the name, so
+// both are bounded before any of it is written; a name whose bound is
+// passed is not demangled. The work and memory per name stay within a few
+// megabytes whatever it holds.
 bool DemangleMicrosoft(std::string_view mangled, DemangleStyle style, std::string* out);
 
 }  // namespace sorvanta

@@ -1,6 +1,8 @@
 #include "PublicTable.h"
 
 #include <algorithm>
+#include <cstring>
+#include <memory>
 #include <utility>
 
 #include "Demangler.h"
@@ -94,7 +96,8 @@ std::string_view PublicTable::Name(std::uint32_t index, std::string* scratch) co
     case Demangled::kRaw:
       return RawName(index);
     case Demangled::kCached:
-      return std::string_view(cache_.data() + p.demangledAt(), p.demangledLength());
+      return std::string_view(cache_[p.demangledAt() / kCacheBlockBytes].get() + p.demangledAt() % kCacheBlockBytes,
+                              p.demangledLength());
     case Demangled::kUnknown:
     case Demangled::kMade:
       break;
@@ -104,17 +107,22 @@ std::string_view PublicTable::Name(std::uint32_t index, std::string* scratch) co
     return RawName(index);
   }
   if (p.demangled() == Demangled::kUnknown) {
-    // The cache is reserved whole, so views into it stay valid as it fills.
     try {
-      if (!cacheReserved_) {
-        cacheReserved_ = true;
-        cache_.reserve(kCacheBytes + kCacheBytesPerPublic * records_.size());
+      const std::size_t size = scratch->size();
+      const std::size_t limit = CacheLimit();
+      if ((cache_.empty() || kCacheBlockBytes - cacheUsed_ < size) && size <= kCacheBlockBytes &&
+          (cache_.size() + 1) * kCacheBlockBytes <= limit) {
+        cache_.reserve(limit / kCacheBlockBytes);
+        cache_.push_back(std::make_unique<char[]>(kCacheBlockBytes));
+        cacheUsed_ = 0;
       }
-      if (cache_.capacity() - cache_.size() >= scratch->size()) {
-        const auto at = static_cast<std::uint32_t>(cache_.size());
-        cache_.append(*scratch);
-        p.setDemangled(Demangled::kCached, at, static_cast<std::uint16_t>(scratch->size()));
-        return std::string_view(cache_.data() + at, scratch->size());
+      if (!cache_.empty() && kCacheBlockBytes - cacheUsed_ >= size) {
+        char* const block = cache_.back().get();
+        std::memcpy(block + cacheUsed_, scratch->data(), size);
+        const auto at = static_cast<std::uint32_t>((cache_.size() - 1) * kCacheBlockBytes + cacheUsed_);
+        cacheUsed_ += size;
+        p.setDemangled(Demangled::kCached, at, static_cast<std::uint16_t>(size));
+        return std::string_view(block + at % kCacheBlockBytes, size);
       }
     } catch (const std::bad_alloc&) {
       // No cache: the name is made again when next asked for.
@@ -165,7 +173,8 @@ std::vector<std::uint32_t> PublicTable::Find(std::string_view name, bool caseIns
 
 std::size_t PublicTable::memoryBytes() const {
   return recordBytes_.capacity() + records_.capacity() * sizeof(PdbPublicSymbol) +
-         (rvas_.capacity() + sectionEnds_.capacity()) * sizeof(std::uint32_t) + cache_.capacity() +
+         (rvas_.capacity() + sectionEnds_.capacity()) * sizeof(std::uint32_t) +
+         cache_.capacity() * sizeof(cache_[0]) + cache_.size() * kCacheBlockBytes +
          (nameIndex_ ? nameIndex_->MemoryBytes() : 0);
 }
 

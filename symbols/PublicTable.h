@@ -1,6 +1,9 @@
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,11 +25,14 @@ namespace sorvanta {
 // demangled; each public's demangled text is made once and kept in a cache
 // of at most kCacheBytes and kCacheBytesPerPublic for each public (past that
 // it is made again on each use), which keeps a table of any size within
-// 48 bytes a public and a fixed allowance.
+// 48 bytes a public and a fixed allowance. The cache grows in blocks as
+// names are shown, so a file with few names shown does not pay for all of it.
 class PublicTable {
  public:
   static constexpr std::size_t kCacheBytes = std::size_t{16} << 20;
   static constexpr std::size_t kCacheBytesPerPublic = 8;
+  // A block holds the longest demangled name that is shown.
+  static constexpr std::size_t kCacheBlockBytes = std::size_t{64} << 10;
 
   // Reads the publics stream and the symbol-record stream it points into.
   // E_PDB_FORMAT when either is damaged (see PublicsStream), E_OUTOFMEMORY;
@@ -42,10 +48,11 @@ class PublicTable {
     return static_cast<std::uint32_t>(&record - records_.data());
   }
 
-  // The name as stored, and demangled (the stored name when it does not
-  // demangle). The view is into the table or into *scratch.
   // A public's RVA, which the caller knows it has.
   std::uint32_t rva(std::uint32_t index) const { return rvas_[index]; }
+
+  // The name as stored, and demangled (the stored name when it does not
+  // demangle). The view is into the table or into *scratch.
   std::string_view RawName(std::uint32_t index) const;
   std::string_view Name(std::uint32_t index, std::string* scratch) const;
 
@@ -71,9 +78,14 @@ class PublicTable {
   std::vector<std::uint32_t> sectionEnds_;  // per public with an address: end of its section
   std::size_t located_ = 0;  // records_[0, located_) have an address
   DemangleStyle style_ = DemangleStyle::kFull;
-  mutable std::string cache_;  // demangled names, reserved whole on first use
-  mutable bool cacheReserved_ = false;
+  // Demangled names; blocks never move, so views into them stay valid.
+  mutable std::vector<std::unique_ptr<char[]>> cache_;
+  mutable std::size_t cacheUsed_ = 0;  // bytes of the last block
   mutable std::optional<FunctionNameIndex> nameIndex_;
+
+  std::size_t CacheLimit() const {
+    return std::min<std::size_t>(kCacheBytes + kCacheBytesPerPublic * records_.size(), UINT32_MAX);
+  }
 };
 
 }  // namespace sorvanta

@@ -34,9 +34,12 @@ inline void PutU32(std::vector<std::uint8_t>* out, std::size_t at, std::uint32_t
 
 // Writes the container to path; false when the file cannot be written.
 // Blocks 1 and 2 are the free-block maps; the directory and its block map
-// come after every stream block.
+// come after every stream block. With declaredBlocks, the superblock
+// declares that many blocks and the file is that long (a hole past what is
+// written); streams may then name any block below it, and the directory
+// comes after the fresh blocks.
 inline bool WriteSmallMsf(const std::string& path, std::uint32_t blockSize,
-                          std::vector<SmallStream> streams) {
+                          std::vector<SmallStream> streams, std::uint32_t declaredBlocks = 0) {
   std::uint32_t next = 3;
   for (SmallStream& s : streams) {
     if (s.size < s.bytes.size()) s.size = static_cast<std::uint32_t>(s.bytes.size());
@@ -44,7 +47,9 @@ inline bool WriteSmallMsf(const std::string& path, std::uint32_t blockSize,
       const std::uint64_t n = (static_cast<std::uint64_t>(s.size) + blockSize - 1) / blockSize;
       for (std::uint64_t b = 0; b < n; ++b) s.blocks.push_back(next++);
     }
-    for (std::uint32_t b : s.blocks) next = std::max(next, b + 1);
+    if (declaredBlocks == 0) {
+      for (std::uint32_t b : s.blocks) next = std::max(next, b + 1);
+    }
   }
   std::vector<std::uint8_t> directory;
   PutU32(&directory, 0, static_cast<std::uint32_t>(streams.size()));
@@ -57,7 +62,7 @@ inline bool WriteSmallMsf(const std::string& path, std::uint32_t blockSize,
   std::vector<std::uint8_t> blockMap;
   for (std::uint32_t i = 0; i < directoryBlocks; ++i) PutU32(&blockMap, blockMap.size(), next + i);
   const std::uint32_t blockMapAddr = next + directoryBlocks;
-  const std::uint32_t numBlocks = blockMapAddr + 1;
+  const std::uint32_t numBlocks = declaredBlocks != 0 ? declaredBlocks : blockMapAddr + 1;
 
   std::vector<std::uint8_t> super(sizeof(llvm::msf::SuperBlock), 0);
   std::memcpy(super.data(), llvm::msf::Magic, sizeof(llvm::msf::Magic));

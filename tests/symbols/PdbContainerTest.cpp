@@ -2,30 +2,19 @@
 // block, share one, or declare sizes their blocks cannot hold. Whatever the
 // directory declares, opening and listing must stay bounded by the file:
 // such a file is refused as not a valid PDB, or read with each block at
-// most once. Each case runs in a child process with a hang guard and a cap
-// on its address space, so a reader that breaks the bound fails the test
-// instead of taking the machine's memory.
-
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
+// most once. Each case runs in a bounded child (BoundedChild.h).
 
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <cstdio>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <functional>
 #include <set>
 #include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "BoundedChild.h"
 #include "DiaSymbol.h"
-#include "IDiaDataSource.h"
 #include "MsfImage.h"
 #include "SymbolFacts.h"
 #include "TempDir.h"
@@ -35,123 +24,20 @@ namespace sorvanta {
 namespace {
 
 using msf::MsfImage;
+using testing::ListOutcome;
+using testing::MemoryBound;
+using testing::OpenAndListInChild;
 using testing::ReadAll;
 using testing::SymbolFacts;
 using testing::TempDir;
 using testing::Wide;
 
 const std::string kFixture = SORVANTA_FIXTURES_DIR "/sample-x64.pdb";
-constexpr std::uint64_t kMiB = 1 << 20;
-
-using testing::kSanitized;
-
 MsfImage Fixture() {
   std::string error;
   std::optional<MsfImage> image = MsfImage::Read(kFixture, &error);
   if (!image) ADD_FAILURE() << error;
   return image ? std::move(*image) : MsfImage();
-}
-
-// A field of /proc/self/status, in bytes.
-std::uint64_t StatusBytes(const char* field) {
-  std::ifstream in("/proc/self/status");
-  std::string line;
-  const std::string prefix = std::string(field) + ":";
-  while (std::getline(in, line)) {
-    if (line.compare(0, prefix.size(), prefix) == 0) return std::stoull(line.substr(prefix.size())) * 1024;
-  }
-  return 0;
-}
-
-// What became of one open and list-all, done in a child process.
-struct Outcome {
-  bool finished = false;
-  std::string how;  // when not finished
-  HRESULT load = E_FAIL;
-  std::uint64_t functions = 0;
-  std::uint64_t memoryGrowth = 0;  // peak resident bytes over those at the start
-  bool listedAsExpected = false;
-};
-
-std::ostream& operator<<(std::ostream& os, const Outcome& o) {
-  if (!o.finished) return os << o.how;
-  return os << "load 0x" << std::hex << static_cast<std::uint32_t>(o.load) << std::dec << ", "
-            << o.functions << " functions, peak memory +" << o.memoryGrowth / kMiB << " MiB";
-}
-
-// Opens path, lists every function and reads all their properties (the
-// source file pulls in the line tables and /names), in a child with an
-// address-space cap and a hang guard; compares them with expected.
-Outcome OpenAndListInChild(const std::string& path, const std::vector<SymbolFacts>& expected = {}) {
-  int pipe[2];
-  if (::pipe(pipe) != 0) return {false, "no pipe"};
-  std::fflush(nullptr);
-  const pid_t child = ::fork();
-  if (child == 0) {
-    ::close(pipe[0]);
-    ::alarm(60);  // a hang guard, not a speed check
-    std::ofstream("/proc/self/clear_refs") << "5";  // restart the peak count here
-    const std::uint64_t start = StatusBytes("VmRSS");
-    if (!kSanitized) {
-      // The sanitizer reserves terabytes of address space; elsewhere a cap
-      // far over the bound keeps a broken reader from taking the machine.
-      const rlim_t cap = StatusBytes("VmSize") + (3ull << 30);
-      const rlimit limit{cap, cap};
-      ::setrlimit(RLIMIT_AS, &limit);
-    }
-    std::uint64_t result[4] = {};
-    try {
-      {
-        DiaRef<IDiaDataSource> source;
-        HRESULT hr = CreateDiaDataSource(&source);
-        if (Succeeded(hr)) hr = source->loadDataFromPdb(Wide(path));
-        result[0] = static_cast<std::uint32_t>(hr);
-      }
-      if (Succeeded(static_cast<HRESULT>(result[0]))) {
-        DiaSymbol dia;
-        if (dia.Open(Wide(path))) {
-          const std::vector<SymbolFacts> listed = ReadAll(dia.FindFunctionsByName(L""));
-          result[1] = listed.size();
-          result[3] = listed == expected;
-        }
-      }
-    } catch (...) {
-      ::_exit(2);  // the child must never return into the test runner
-    }
-    const std::uint64_t peak = StatusBytes("VmHWM");
-    result[2] = peak > start ? peak - start : 0;
-    const bool written = ::write(pipe[1], result, sizeof result) == sizeof result;
-    ::_exit(written ? 0 : 1);
-  }
-  ::close(pipe[1]);
-  Outcome outcome;
-  std::uint64_t result[4] = {};
-  const bool read = child > 0 && ::read(pipe[0], result, sizeof result) == sizeof result;
-  ::close(pipe[0]);
-  int status = 0;
-  if (child > 0) ::waitpid(child, &status, 0);
-  if (child <= 0) {
-    outcome.how = "could not start a child";
-  } else if (WIFSIGNALED(status)) {
-    const int sig = WTERMSIG(status);
-    outcome.how = sig == SIGALRM ? std::string("did not finish within a minute")
-                                 : std::string("killed by signal ") + strsignal(sig);
-  } else if (!read) {
-    outcome.how = WEXITSTATUS(status) == 2 ? "threw an exception" : "exited without a result";
-  } else {
-    outcome.finished = true;
-    outcome.load = static_cast<HRESULT>(static_cast<std::uint32_t>(result[0]));
-    outcome.functions = result[1];
-    outcome.memoryGrowth = result[2];
-    outcome.listedAsExpected = result[3] != 0;
-  }
-  return outcome;
-}
-
-// Memory an input of n bytes may hold at most.
-std::uint64_t MemoryBound(std::uint64_t n) {
-  // The sanitizer holds freed memory in quarantine and adds shadow memory.
-  return 2 * n + 64 * kMiB + (kSanitized ? 320 * kMiB : 0);
 }
 
 // ---- The crafted files.
@@ -291,12 +177,12 @@ TEST_P(CraftedContainerTest, IsRefusedOrReadOnceWithinTheFilesBound) {
   ASSERT_TRUE(MsfImage::Parse(bytes).has_value());
   testing::WriteBytes(path, std::vector<char>(bytes.begin(), bytes.end()));
 
-  const Outcome outcome = OpenAndListInChild(path);
-  ASSERT_TRUE(outcome.finished) << outcome;
+  const ListOutcome outcome = OpenAndListInChild(path);
+  ASSERT_TRUE(outcome.finished()) << outcome;
   EXPECT_TRUE(outcome.load == E_PDB_FORMAT || outcome.load == S_OK) << outcome;
   // Read once, no block yields more functions than the fixture has.
   EXPECT_LE(outcome.functions, 17u) << outcome;
-  EXPECT_LE(outcome.memoryGrowth, MemoryBound(bytes.size()))
+  EXPECT_LE(outcome.memoryGrowth(), MemoryBound(bytes.size()))
       << outcome << " for a file of " << bytes.size() << " bytes";
 }
 
@@ -362,12 +248,12 @@ TEST(LargeFileTest, StreamsPastFourGiBOfASparseFileListTheFixturesFunctions) {
   ASSERT_TRUE(dia.Open(Wide(kFixture)));
   const std::vector<SymbolFacts> expected = ReadAll(dia.FindFunctionsByName(L""));
   ASSERT_EQ(expected.size(), 17u);
-  const Outcome outcome = OpenAndListInChild(path, expected);
-  ASSERT_TRUE(outcome.finished) << outcome;
+  const ListOutcome outcome = OpenAndListInChild(path, expected);
+  ASSERT_TRUE(outcome.finished()) << outcome;
   EXPECT_EQ(outcome.load, S_OK) << outcome;
   EXPECT_TRUE(outcome.listedAsExpected) << outcome;
   // What the file holds apart from its holes is about 3 MiB.
-  EXPECT_LE(outcome.memoryGrowth, MemoryBound(0)) << outcome;
+  EXPECT_LE(outcome.memoryGrowth(), MemoryBound(0)) << outcome;
 }
 
 }  // namespace
