@@ -4,10 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <iostream>
 #include <new>
 #include <optional>
@@ -46,17 +44,6 @@ constexpr const char* kUsage =
     "                           [--ignore-mismatch] [ADDR...]\n"
     "       sorvanta-query --help | --version\n";
 
-// The superblock's first bytes in every PDB (MSF 7.0) file.
-constexpr char kMsfMagic[] = "Microsoft C/C++ MSF 7.00\r\n\x1a" "DS";
-
-bool StartsWithMsfMagic(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  char head[sizeof(kMsfMagic) - 1] = {};
-  in.read(head, sizeof(head));
-  return in.gcount() == static_cast<std::streamsize>(sizeof(head)) &&
-         std::memcmp(head, kMsfMagic, sizeof(head)) == 0;
-}
-
 struct Options {
   std::string file;
   bool publics = false;
@@ -86,13 +73,13 @@ int Prepare(const Options& o, std::shared_ptr<PdbImage>* image) {
   const HRESULT opened = OpenPdb(o.file, o.publics, image);
   if (Failed(opened)) {
     std::fprintf(stderr, "%s: cannot open %s: %s\n", kProgram, o.file.c_str(),
-                 OpenFailureReason(opened, o.file).c_str());
+                 OpenFailureReason(opened).c_str());
     return kExitCannotOpen;
   }
   // Publics that cannot be read are an error, never an empty list.
   if (o.publics && Failed((*image)->publicsStatus())) {
     std::fprintf(stderr, "%s: cannot read the public symbols of %s: %s\n", kProgram, o.file.c_str(),
-                 OpenFailureReason((*image)->publicsStatus(), o.file).c_str());
+                 OpenFailureReason((*image)->publicsStatus()).c_str());
     return kExitCannotOpen;
   }
   if (!o.base) return kExitOk;
@@ -206,7 +193,7 @@ HRESULT OpenPdb(const std::string& path, bool publics, std::shared_ptr<PdbImage>
   return PdbImage::Load(path, options, image);
 }
 
-std::string OpenFailureReason(HRESULT result, const std::string& path) {
+std::string OpenFailureReason(HRESULT result) {
   switch (result) {
     case E_PDB_NOT_FOUND:
       return "no such file";
@@ -215,11 +202,14 @@ std::string OpenFailureReason(HRESULT result, const std::string& path) {
     case E_OUTOFMEMORY:
       return "out of memory";
     case E_PDB_FORMAT:
-      // The symbol component has one code for both; the file's first bytes
-      // tell a PDB that is damaged from a file that is none.
-      return StartsWithMsfMagic(path) ? "damaged PDB file" : "not a PDB file";
+      return "not a PDB file";
+    case E_PDB_CORRUPT:
+      return "damaged PDB file";
+    case E_FILE_CHANGED:
+      return "the file changed on disk while it was read";
     default:
-      return std::string("read error: ") + std::strerror(errno ? errno : EIO);
+      if (const int error = ErrnoOf(result)) return std::strerror(error);
+      return "read error";
   }
 }
 

@@ -19,9 +19,10 @@ constexpr int kExitCannotOpen = 3;
 // publics is set.
 HRESULT OpenPdb(const std::string& path, bool publics, std::shared_ptr<PdbImage>* image);
 
-// Why a file could not be opened, from OpenPdb's result: "no such file",
-// "not a PDB file", "damaged PDB file", "out of memory", ...
-std::string OpenFailureReason(HRESULT result, const std::string& path);
+// Why a file could not be opened, from the reader's own result: "no such
+// file", "not a PDB file", "damaged PDB file", "out of memory", the
+// system's text for a failed call's errno, ...
+std::string OpenFailureReason(HRESULT result);
 
 // Writes message and the usage text to standard error; the exit status
 // of bad usage.

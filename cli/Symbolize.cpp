@@ -41,10 +41,10 @@ HRESULT LoadForSymbols(const std::string& path, std::shared_ptr<PdbImage>* image
 // Loads the PDB at path; exit status and message when it cannot be used.
 int Load(const std::string& path, std::shared_ptr<PdbImage>* image) {
   const HRESULT loaded = LoadForSymbols(path, image);
-  if (Failed(loaded)) return CannotSymbolize("cannot open " + path + ": " + OpenFailureReason(loaded, path));
+  if (Failed(loaded)) return CannotSymbolize("cannot open " + path + ": " + OpenFailureReason(loaded));
   if (Failed((*image)->publicsStatus())) {
     return CannotSymbolize("cannot read the public symbols of " + path + ": " +
-                           OpenFailureReason((*image)->publicsStatus(), path));
+                           OpenFailureReason((*image)->publicsStatus()));
   }
   return kExitOk;
 }
@@ -61,7 +61,7 @@ int LoadImagePdb(const SymbolizeOptions& o, const ImageIdentity& id, std::shared
     InfoStream info;
     const HRESULT read = PdbImage::ReadInfo(c.path, &info);
     if (Failed(read)) {
-      unreadable += "; " + c.path + " (" + c.where + "): " + OpenFailureReason(read, c.path);
+      unreadable += "; " + c.path + " (" + c.where + "): " + OpenFailureReason(read);
       continue;
     }
     if ((info.guid() != id.guid || info.age() != id.age) && !o.ignoreMismatch) {
@@ -86,7 +86,7 @@ int Open(const SymbolizeOptions& o, std::shared_ptr<PdbImage>* image) {
   FileKind kind = FileKind::kOther;
   ImageIdentity id;
   if (const HRESULT hr = IdentifyFile(o.file, &kind, &id); Failed(hr)) {
-    return CannotSymbolize("cannot open " + o.file + ": " + OpenFailureReason(hr, o.file));
+    return CannotSymbolize("cannot open " + o.file + ": " + OpenFailureReason(hr));
   }
   std::uint64_t base = 0;
   switch (kind) {

@@ -40,10 +40,10 @@ constexpr std::size_t kSectionHeaderSlot = 5;
 }  // namespace
 
 HRESULT DbiStream::Parse(std::vector<std::uint8_t> bytes, DbiStream* out) {
-  if (bytes.size() < kHeaderBytes) return E_PDB_FORMAT;
+  if (bytes.size() < kHeaderBytes) return E_PDB_CORRUPT;
   const std::uint8_t* const h = bytes.data();
   if (Read32(h + kSignatureAt) != kSignature || Read32(h + kVersionAt) < kVersionVC70) {
-    return E_PDB_FORMAT;
+    return E_PDB_CORRUPT;
   }
   // The substreams follow the header in this order and fill the stream;
   // the optional debug header is the last.
@@ -55,9 +55,9 @@ HRESULT DbiStream::Parse(std::vector<std::uint8_t> bytes, DbiStream* out) {
   };
   std::uint64_t total = kHeaderBytes;
   for (const std::uint32_t size : sizes) total += size;
-  if (total != bytes.size()) return E_PDB_FORMAT;
+  if (total != bytes.size()) return E_PDB_CORRUPT;
   for (int i = 0; i < 5; ++i) {
-    if (sizes[i] % 4 != 0) return E_PDB_FORMAT;  // these are always aligned
+    if (sizes[i] % 4 != 0) return E_PDB_CORRUPT;  // these are always aligned
   }
 
   DbiStream dbi;

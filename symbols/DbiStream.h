@@ -29,7 +29,7 @@ struct ModuleDescriptor {
 // views into the stream's bytes, which the object keeps.
 class DbiStream {
  public:
-  // E_PDB_FORMAT when the header is short, has the wrong signature or an
+  // E_PDB_CORRUPT when the header is short, has the wrong signature or an
   // old version, or its substreams do not add up to the stream. A damaged
   // module descriptor ends the list; the modules before it still count.
   static HRESULT Parse(std::vector<std::uint8_t> bytes, DbiStream* out);

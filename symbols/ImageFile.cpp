@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -20,23 +22,26 @@ namespace {
 constexpr char kMsfMagic[] = "Microsoft C/C++ MSF 7.00\r\n\x1a" "DS";
 constexpr char kMetadataMagic[] = "BSJB";  // ECMA-335 metadata, which a portable PDB is
 
-// Reads the whole file with plain reads: a mapping would turn a later
-// truncation into SIGBUS.
-HRESULT ReadWholeFile(const std::string& path, std::vector<std::uint8_t>* bytes) {
+// Reads the first `limit` bytes of the file (all of it when it is
+// shorter) with plain reads: a mapping would turn a later truncation into
+// SIGBUS.
+HRESULT ReadFileStart(const std::string& path, std::uint64_t limit, std::vector<std::uint8_t>* bytes) {
   if (path.empty() || path.find('\0') != std::string::npos) return E_PDB_NOT_FOUND;
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) {
-    return (errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG) ? E_PDB_NOT_FOUND : E_FAIL;
+    const int error = errno;
+    return (error == ENOENT || error == ENOTDIR || error == ENAMETOOLONG) ? E_PDB_NOT_FOUND
+                                                                         : HResultFromErrno(error);
   }
   struct Closer {
     int fd;
     ~Closer() { ::close(fd); }
   } closer{fd};
   struct stat info {};
-  if (::fstat(fd, &info) != 0) return E_FAIL;
+  if (::fstat(fd, &info) != 0) return HResultFromErrno(errno);
   if (!S_ISREG(info.st_mode)) return E_INVALIDARG;
   try {
-    bytes->resize(static_cast<std::size_t>(info.st_size));
+    bytes->resize(static_cast<std::size_t>(std::min<std::uint64_t>(std::max<off_t>(info.st_size, 0), limit)));
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
@@ -44,7 +49,8 @@ HRESULT ReadWholeFile(const std::string& path, std::vector<std::uint8_t>* bytes)
   while (done < bytes->size()) {
     const ssize_t n = ::pread(fd, bytes->data() + done, bytes->size() - done, static_cast<off_t>(done));
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;  // the file shrank since fstat: what was read is the file
+    if (n < 0) return HResultFromErrno(errno);
+    if (n == 0) break;  // the file shrank since fstat: what was read is the file
     done += static_cast<std::size_t>(n);
   }
   bytes->resize(done);
@@ -58,8 +64,10 @@ bool StartsWith(const std::vector<std::uint8_t>& bytes, const char* magic, std::
 }  // namespace
 
 HRESULT IdentifyFile(const std::string& path, FileKind* kind, ImageIdentity* identity) {
+  // The first bytes tell what the file is; only an image is read whole,
+  // since its debug directory may lie anywhere in it.
   std::vector<std::uint8_t> bytes;
-  if (const HRESULT hr = ReadWholeFile(path, &bytes); Failed(hr)) return hr;
+  if (const HRESULT hr = ReadFileStart(path, sizeof(kMsfMagic), &bytes); Failed(hr)) return hr;
   *kind = FileKind::kOther;
   if (StartsWith(bytes, kMsfMagic, sizeof(kMsfMagic) - 1)) {
     *kind = FileKind::kPdb;
@@ -70,6 +78,7 @@ HRESULT IdentifyFile(const std::string& path, FileKind* kind, ImageIdentity* ide
     return S_OK;
   }
   if (!StartsWith(bytes, "MZ", 2)) return S_OK;
+  if (const HRESULT hr = ReadFileStart(path, UINT64_MAX, &bytes); Failed(hr)) return hr;
 
   const llvm::MemoryBufferRef buffer(
       llvm::StringRef(reinterpret_cast<const char*>(bytes.data()), bytes.size()), path);

@@ -29,9 +29,10 @@ struct ImageIdentity {
 
 // Finds out what the file at path is and, for an image, its identity; the
 // image is parsed with LLVM's Object library from a copy read with plain
-// reads. E_PDB_NOT_FOUND, E_INVALIDARG (not a regular file), E_OUTOFMEMORY
-// or E_FAIL (a read error) when the file cannot be read; a damaged image
-// is kOther.
+// reads (of a PDB, only its first bytes are read). E_PDB_NOT_FOUND,
+// E_INVALIDARG (not a regular file), E_OUTOFMEMORY or a code carrying the
+// errno of the failed call (see HResultFromErrno) when the file cannot be
+// read; a damaged image is kOther.
 HRESULT IdentifyFile(const std::string& path, FileKind* kind, ImageIdentity* identity);
 
 // The GUID as 32 upper-case hex digits in the order a symbol store names

@@ -31,13 +31,13 @@ bool IsKnownVersion(std::uint32_t version) {
 }  // namespace
 
 HRESULT InfoStream::Parse(std::vector<std::uint8_t> bytes, InfoStream* out) {
-  if (bytes.size() < kHeaderBytes) return E_PDB_FORMAT;
+  if (bytes.size() < kHeaderBytes) return E_PDB_CORRUPT;
   InfoStream info;
   info.version_ = Read32(bytes.data());
   info.signature_ = Read32(bytes.data() + 4);
   info.age_ = Read32(bytes.data() + 8);
   std::copy(bytes.begin() + 12, bytes.begin() + kHeaderBytes, info.guid_.begin());
-  if (!IsKnownVersion(info.version_)) return E_PDB_FORMAT;
+  if (!IsKnownVersion(info.version_)) return E_PDB_CORRUPT;
   info.bytes_ = std::move(bytes);
   *out = std::move(info);
   return S_OK;

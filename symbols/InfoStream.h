@@ -18,7 +18,7 @@ class InfoStream {
  public:
   using Guid = std::array<std::uint8_t, 16>;
 
-  // E_PDB_FORMAT when the header is short or names no known version: an
+  // E_PDB_CORRUPT when the header is short or names no known version: an
   // MSF file without such a stream is some other kind of file.
   static HRESULT Parse(std::vector<std::uint8_t> bytes, InfoStream* out);
 

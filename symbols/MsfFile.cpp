@@ -37,20 +37,24 @@ HRESULT MsfFile::Open(const std::string& path) {
     // type is checked before anything is read.
     fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd_ < 0) {
-      return (errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG) ? E_PDB_NOT_FOUND
-                                                                           : E_FAIL;
+      const int error = errno;
+      return (error == ENOENT || error == ENOTDIR || error == ENAMETOOLONG) ? E_PDB_NOT_FOUND
+                                                                           : HResultFromErrno(error);
     }
     struct stat info {};
-    if (::fstat(fd_, &info) != 0) return E_FAIL;
+    if (::fstat(fd_, &info) != 0) return HResultFromErrno(errno);
     if (!S_ISREG(info.st_mode)) return E_INVALIDARG;
-    if (info.st_size < 0) return E_FAIL;
-    fileSize_ = static_cast<std::uint64_t>(info.st_size);
+    fileSize_ = static_cast<std::uint64_t>(std::max<off_t>(info.st_size, 0));
 
+    // A file that does not start with the container's magic is no PDB; one
+    // that does, but ends before its header does, is a damaged one.
     using llvm::msf::SuperBlock;
-    std::uint8_t super[sizeof(SuperBlock)];
-    if (fileSize_ < sizeof super) return E_PDB_FORMAT;
-    if (const HRESULT hr = ReadAt(0, sizeof super, super); Failed(hr)) return hr;
-    if (std::memcmp(super, llvm::msf::Magic, sizeof(llvm::msf::Magic)) != 0) return E_PDB_FORMAT;
+    std::uint8_t super[sizeof(SuperBlock)] = {};
+    const auto start = static_cast<std::size_t>(std::min<std::uint64_t>(fileSize_, sizeof super));
+    if (const HRESULT hr = ReadAt(0, start, super); Failed(hr)) return hr;
+    const std::size_t magic = std::min(start, sizeof(llvm::msf::Magic));
+    if (start == 0 || std::memcmp(super, llvm::msf::Magic, magic) != 0) return E_PDB_FORMAT;
+    if (start < sizeof super) return E_PDB_CORRUPT;
 
     blockSize_ = Read32(super + offsetof(SuperBlock, BlockSize));
     const std::uint32_t fpmBlock = Read32(super + offsetof(SuperBlock, FreeBlockMapBlock));
@@ -58,15 +62,15 @@ HRESULT MsfFile::Open(const std::string& path) {
     const std::uint32_t directoryBytes = Read32(super + offsetof(SuperBlock, NumDirectoryBytes));
     const std::uint32_t blockMapAddr = Read32(super + offsetof(SuperBlock, BlockMapAddr));
 
-    if (!llvm::msf::isValidBlockSize(blockSize_)) return E_PDB_FORMAT;
+    if (!llvm::msf::isValidBlockSize(blockSize_)) return E_PDB_CORRUPT;
     while ((std::uint32_t{1} << blockShift_) < blockSize_) ++blockShift_;
-    if (fileSize_ % blockSize_ != 0) return E_PDB_FORMAT;
-    if (fpmBlock != 1 && fpmBlock != 2) return E_PDB_FORMAT;
+    if (fileSize_ % blockSize_ != 0) return E_PDB_CORRUPT;
+    if (fpmBlock != 1 && fpmBlock != 2) return E_PDB_CORRUPT;
     // Every block the file names must exist in the file.
     if (numBlocks == 0 || static_cast<std::uint64_t>(numBlocks) * blockSize_ > fileSize_) {
-      return E_PDB_FORMAT;
+      return E_PDB_CORRUPT;
     }
-    if (blockMapAddr == 0 || blockMapAddr >= numBlocks) return E_PDB_FORMAT;
+    if (blockMapAddr == 0 || blockMapAddr >= numBlocks) return E_PDB_CORRUPT;
     numBlocks_ = numBlocks;
     return ReadDirectory(directoryBytes, blockMapAddr);
   } catch (const std::bad_alloc&) {
@@ -88,8 +92,8 @@ bool MsfFile::Own(std::vector<std::uint32_t> blocks) {
 HRESULT MsfFile::ReadDirectory(std::uint32_t directoryBytes, std::uint32_t blockMapAddr) {
   // The block map: one block listing the directory's blocks.
   const std::uint64_t blockCount = BlocksFor(directoryBytes, blockSize_);
-  if (directoryBytes < sizeof(std::uint32_t)) return E_PDB_FORMAT;
-  if (blockCount * sizeof(std::uint32_t) > blockSize_) return E_PDB_FORMAT;
+  if (directoryBytes < sizeof(std::uint32_t)) return E_PDB_CORRUPT;
+  if (blockCount * sizeof(std::uint32_t) > blockSize_) return E_PDB_CORRUPT;
   std::vector<std::uint8_t> blockMap(blockCount * sizeof(std::uint32_t));
   if (const HRESULT hr = ReadAt(static_cast<std::uint64_t>(blockMapAddr) << blockShift_,
                                 blockMap.size(), blockMap.data());
@@ -99,12 +103,12 @@ HRESULT MsfFile::ReadDirectory(std::uint32_t directoryBytes, std::uint32_t block
   directoryBlocks_.resize(blockCount);
   for (std::uint64_t i = 0; i < blockCount; ++i) {
     const std::uint32_t block = Read32(blockMap.data() + i * sizeof(std::uint32_t));
-    if (block == 0 || block >= numBlocks_) return E_PDB_FORMAT;
+    if (block == 0 || block >= numBlocks_) return E_PDB_CORRUPT;
     directoryBlocks_[i] = block;
   }
   std::vector<std::uint32_t> owned = directoryBlocks_;
   owned.push_back(blockMapAddr);
-  if (!Own(std::move(owned))) return E_PDB_FORMAT;
+  if (!Own(std::move(owned))) return E_PDB_CORRUPT;
 
   // The directory: the stream count, the stream sizes, then each stream's
   // blocks. Only the sizes are read here; a stream's blocks when it is
@@ -113,7 +117,7 @@ HRESULT MsfFile::ReadDirectory(std::uint32_t directoryBytes, std::uint32_t block
   if (const HRESULT hr = ReadBlocks(directoryBlocks_.data(), 0, 4, countBytes); Failed(hr)) return hr;
   const std::uint32_t numStreams = Read32(countBytes);
   std::uint64_t cursor = sizeof(std::uint32_t);
-  if (numStreams > (directoryBytes - cursor) / sizeof(std::uint32_t)) return E_PDB_FORMAT;
+  if (numStreams > (directoryBytes - cursor) / sizeof(std::uint32_t)) return E_PDB_CORRUPT;
   sizes_.resize(numStreams);
   firstBlock_.assign(numStreams, kUnclaimed);
   auto* const sizeBytes = reinterpret_cast<std::uint8_t*>(sizes_.data());
@@ -131,7 +135,7 @@ HRESULT MsfFile::ReadDirectory(std::uint32_t directoryBytes, std::uint32_t block
     cursor += BlocksFor(streamSize, blockSize_) * sizeof(std::uint32_t);
   }
   // Writers pad the directory at most; they never leave it short.
-  return cursor <= directoryBytes ? S_OK : E_PDB_FORMAT;
+  return cursor <= directoryBytes ? S_OK : E_PDB_CORRUPT;
 }
 
 HRESULT MsfFile::Claim(const std::vector<std::uint32_t>& streams) {
@@ -182,7 +186,7 @@ HRESULT MsfFile::Claim(const std::vector<std::uint32_t>& streams) {
         firsts.emplace_back(s, static_cast<std::uint32_t>(blocks_.size() + blocks.size()));
         for (std::uint64_t b = 0; b < count; ++b) {
           const std::uint32_t block = Read32(list + b * sizeof(std::uint32_t));
-          if (block >= numBlocks_) return E_PDB_FORMAT;
+          if (block >= numBlocks_) return E_PDB_CORRUPT;
           blocks.push_back(block);
         }
       }
@@ -192,7 +196,7 @@ HRESULT MsfFile::Claim(const std::vector<std::uint32_t>& streams) {
     // the directory) is damage: reading it would let the streams claim
     // more bytes than the file holds.
     blocks_.reserve(blocks_.size() + blocks.size());
-    if (!Own(blocks)) return E_PDB_FORMAT;
+    if (!Own(blocks)) return E_PDB_CORRUPT;
     // Nothing below allocates: the claim is kept whole.
     blocks_.insert(blocks_.end(), blocks.begin(), blocks.end());
     for (const auto& [stream, at] : firsts) firstBlock_[stream] = at;
@@ -245,9 +249,9 @@ HRESULT MsfFile::ReadAt(std::uint64_t position, std::uint64_t size, std::uint8_t
                                 static_cast<off_t>(position));
     if (got < 0) {
       if (errno == EINTR) continue;
-      return E_FAIL;
+      return HResultFromErrno(errno);
     }
-    if (got == 0) return E_FAIL;  // the file shrank since it was opened
+    if (got == 0) return E_FILE_CHANGED;  // the file shrank since it was opened
     out += got;
     position += static_cast<std::uint64_t>(got);
     size -= static_cast<std::uint64_t>(got);

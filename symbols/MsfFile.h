@@ -30,8 +30,10 @@ namespace sorvanta {
 class MsfFile {
  public:
   // S_OK; E_PDB_NOT_FOUND for a missing path; E_INVALIDARG for a path that
-  // is not a regular file; E_PDB_FORMAT for a damaged or foreign container;
-  // E_OUTOFMEMORY; E_FAIL for read errors.
+  // is not a regular file; E_PDB_FORMAT for a file that is no such
+  // container, E_PDB_CORRUPT for a damaged one; E_OUTOFMEMORY; the errno of
+  // a failed call (HResultFromErrno); E_FILE_CHANGED when the file ends
+  // before what it declared, having shrunk since it was opened.
   HRESULT Open(const std::string& path);
 
   MsfFile() = default;
@@ -47,7 +49,7 @@ class MsfFile {
 
   // Reads and checks the block lists of the given streams (ones already
   // claimed, and indexes past the last stream, are skipped); reading
-  // neighbouring lists takes one pread. E_PDB_FORMAT when a block lies
+  // neighbouring lists takes one pread. E_PDB_CORRUPT when a block lies
   // outside the file or is named twice.
   HRESULT Claim(const std::vector<std::uint32_t>& streams);
   bool claimed(std::uint32_t stream) const {
@@ -56,8 +58,9 @@ class MsfFile {
 
   // Copies bytes [offset, offset + size) of a claimed stream into out,
   // reading runs of consecutive blocks with one pread each. E_INVALIDARG
-  // when the stream is not claimed or the range runs past its end; E_FAIL
-  // when the file cannot be read (it shrank since Open, or an I/O error).
+  // when the stream is not claimed or the range runs past its end;
+  // E_FILE_CHANGED when the file shrank since Open, an I/O error's errno
+  // (HResultFromErrno) when it cannot be read.
   HRESULT Read(std::uint32_t stream, std::uint64_t offset, std::uint64_t size,
                std::uint8_t* out) const;
 

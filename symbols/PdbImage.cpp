@@ -110,7 +110,7 @@ HRESULT PdbImage::ReadInfo(const std::string& path, InfoStream* info) {
     MsfFile file;
     if (const HRESULT opened = file.Open(path); Failed(opened)) return opened;
     std::vector<std::uint8_t> bytes;
-    if (file.StreamSize(kInfoStream) == 0) return E_PDB_FORMAT;
+    if (file.StreamSize(kInfoStream) == 0) return E_PDB_CORRUPT;
     if (const HRESULT hr = ReadWholeStream(file, kInfoStream, &bytes); Failed(hr)) return hr;
     return InfoStream::Parse(std::move(bytes), info);
   } catch (const std::bad_alloc&) {
@@ -122,7 +122,7 @@ HRESULT PdbImage::Read(MsfFile& file, const LoadOptions& options) {
   // A PDB always has its info stream; an MSF file without a known one is
   // some other kind of file.
   std::vector<std::uint8_t> bytes;
-  if (file.StreamSize(kInfoStream) == 0) return E_PDB_FORMAT;
+  if (file.StreamSize(kInfoStream) == 0) return E_PDB_CORRUPT;
   if (const HRESULT hr = ReadWholeStream(file, kInfoStream, &bytes); Failed(hr)) return hr;
   streamBytes_ += bytes.size();
   if (const HRESULT hr = InfoStream::Parse(std::move(bytes), &info_); Failed(hr)) return hr;
@@ -135,7 +135,7 @@ HRESULT PdbImage::Read(MsfFile& file, const LoadOptions& options) {
   if (const HRESULT hr = DbiStream::Parse(std::move(bytes), &dbi_); Failed(hr)) return hr;
 
   if (const std::optional<std::uint32_t> stream = dbi_.sectionHeaderStream()) {
-    if (*stream >= file.streamCount()) return E_PDB_FORMAT;
+    if (*stream >= file.streamCount()) return E_PDB_CORRUPT;
     if (const HRESULT hr = ReadWholeStream(file, *stream, &bytes); Failed(hr)) return hr;
     streamBytes_ += bytes.size();
     if (const HRESULT hr = SectionTable::Parse(bytes, &sections_); Failed(hr)) return hr;
@@ -175,7 +175,7 @@ HRESULT PdbImage::ReadPublics(MsfFile& file, DemangleStyle style) {
   const std::optional<std::uint32_t> recordStream = dbi_.symbolRecordStream();
   if (!recordStream || *publicsStream >= file.streamCount() || *recordStream >= file.streamCount() ||
       file.claimed(*publicsStream) || file.claimed(*recordStream) || *publicsStream == *recordStream) {
-    return E_PDB_FORMAT;
+    return E_PDB_CORRUPT;
   }
   try {
     std::vector<std::uint8_t> publicsBytes;

@@ -52,7 +52,8 @@ class PdbImage : public std::enable_shared_from_this<PdbImage> {
 
   // Loads the file at path (bytes, as the file system takes them).
   // E_PDB_NOT_FOUND, E_INVALIDARG (not a regular file), E_PDB_FORMAT (not
-  // a PDB, or damaged), E_OUTOFMEMORY, E_FAIL (a read error).
+  // a PDB), E_PDB_CORRUPT (damaged), E_OUTOFMEMORY, a read error's errno
+  // (HResultFromErrno), E_FILE_CHANGED (the file shrank while read).
   static HRESULT Load(const std::string& path, std::shared_ptr<PdbImage>* image);
   static HRESULT Load(const std::string& path, const LoadOptions& options,
                       std::shared_ptr<PdbImage>* image);

@@ -35,7 +35,7 @@ class PublicTable {
   static constexpr std::size_t kCacheBlockBytes = std::size_t{64} << 10;
 
   // Reads the publics stream and the symbol-record stream it points into.
-  // E_PDB_FORMAT when either is damaged (see PublicsStream), E_OUTOFMEMORY;
+  // E_PDB_CORRUPT when either is damaged (see PublicsStream), E_OUTOFMEMORY;
   // the table is left empty then.
   HRESULT Build(const std::vector<std::uint8_t>& publicsStream, std::vector<std::uint8_t> recordStream,
                 const SectionTable& sections, std::uint16_t imageHandle,

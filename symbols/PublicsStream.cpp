@@ -26,7 +26,7 @@ HRESULT PublicsStream::Read(ByteView publics, ByteView records, std::vector<Publ
   std::uint32_t hashBytes = 0;
   ByteView hash;
   if (!reader.ReadU32(&hashBytes) || !reader.Skip(kHeaderBytes - 4) || !reader.ReadView(hashBytes, &hash)) {
-    return E_PDB_FORMAT;
+    return E_PDB_CORRUPT;
   }
   ByteReader hashReader(hash);
   std::uint32_t signature = 0;
@@ -37,14 +37,14 @@ HRESULT PublicsStream::Read(ByteView publics, ByteView records, std::vector<Publ
       !hashReader.ReadU32(&recordBytes) || !hashReader.Skip(4) ||
       signature != kHashSignature || version != kHashVersion ||
       recordBytes % kHashRecordBytes != 0 || !hashReader.ReadView(recordBytes, &hashRecords)) {
-    return E_PDB_FORMAT;
+    return E_PDB_CORRUPT;
   }
 
   std::vector<std::uint32_t> offsets;
   offsets.reserve(hashRecords.size / kHashRecordBytes);
   for (std::size_t at = 0; at < hashRecords.size; at += kHashRecordBytes) {
     const std::uint32_t stored = Read32(hashRecords.data + at);
-    if (stored == 0) return E_PDB_FORMAT;  // stored as offset + 1
+    if (stored == 0) return E_PDB_CORRUPT;  // stored as offset + 1
     offsets.push_back(stored - 1);
   }
   std::sort(offsets.begin(), offsets.end());
@@ -55,11 +55,11 @@ HRESULT PublicsStream::Read(ByteView publics, ByteView records, std::vector<Publ
     // Records follow one another without overlapping: a record listed
     // twice, or starting inside another, would let a small stream stand
     // for any number of publics.
-    if (offset < free || offset > records.size || records.size - offset < 4) return E_PDB_FORMAT;
+    if (offset < free || offset > records.size || records.size - offset < 4) return E_PDB_CORRUPT;
     const std::uint16_t length = Read16(records.data + offset);
     if (Read16(records.data + offset + 2) != record::kPub32 || length < 2 + kNameAt ||
         length > records.size - offset - 2) {
-      return E_PDB_FORMAT;
+      return E_PDB_CORRUPT;
     }
     free = std::uint64_t{offset} + 2 + length;
     const std::uint8_t* body = records.data + offset + 4;

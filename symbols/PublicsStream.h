@@ -22,7 +22,7 @@ struct PublicRecord {
 class PublicsStream {
  public:
   // The function publics that the hash lists, in record-stream order.
-  // E_PDB_FORMAT when the header or hash is damaged, or when an offset
+  // E_PDB_CORRUPT when the header or hash is damaged, or when an offset
   // lies outside the record stream, is listed twice, or points at anything
   // but a whole S_PUB32 record that no other listed record overlaps: a
   // damaged table is refused whole rather than read in part.

@@ -16,7 +16,7 @@ constexpr std::size_t kVirtualAddressAt = 12;
 }  // namespace
 
 HRESULT SectionTable::Parse(const std::vector<std::uint8_t>& headers, SectionTable* out) {
-  if (headers.size() % kHeaderBytes != 0) return E_PDB_FORMAT;
+  if (headers.size() % kHeaderBytes != 0) return E_PDB_CORRUPT;
   SectionTable table;
   table.sections_.reserve(headers.size() / kHeaderBytes);
   for (std::size_t at = 0; at < headers.size(); at += kHeaderBytes) {

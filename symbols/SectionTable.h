@@ -18,7 +18,7 @@ class SectionTable {
     std::uint32_t size = 0;  // size in memory
   };
 
-  // E_PDB_FORMAT when the bytes are not whole section headers.
+  // E_PDB_CORRUPT when the bytes are not whole section headers.
   static HRESULT Parse(const std::vector<std::uint8_t>& headers, SectionTable* out);
 
   std::size_t size() const { return sections_.size(); }

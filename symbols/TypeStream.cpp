@@ -44,7 +44,7 @@ HRESULT TypeStream::Parse(std::vector<std::uint8_t> bytes, TypeStream* out) {
         !reader.ReadU32(&first) || !reader.ReadU32(&end) || !reader.ReadU32(&recordBytes) ||
         headerBytes < kMinHeaderBytes || headerBytes > bytes.size() ||
         recordBytes > bytes.size() - headerBytes) {
-      return E_PDB_FORMAT;
+      return E_PDB_CORRUPT;
     }
     stream.firstIndex_ = first;
     stream.records_ = ByteView{bytes.data() + headerBytes, recordBytes};

@@ -21,7 +21,7 @@ class TypeStream {
   static constexpr std::uint16_t kMemberFuncId = 0x1602;
   static constexpr std::uint16_t kStringId = 0x1605;
 
-  // E_PDB_FORMAT when the header is short or its record bytes lie past the
+  // E_PDB_CORRUPT when the header is short or its record bytes lie past the
   // stream; an empty stream (no bytes) is a stream without records.
   static HRESULT Parse(std::vector<std::uint8_t> bytes, TypeStream* out);
 

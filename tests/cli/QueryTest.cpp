@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 #include <set>
 #include <sstream>
 #include <string>
@@ -367,12 +370,23 @@ TEST(QueryExit, AFileThatCannotBeOpenedIsThreeWithTheReason) {
   bytes.resize(4096);
   const std::string damaged = dir.File("damaged.pdb");
   testing::WriteBytes(damaged, bytes);
+  bytes.resize(40);  // within the header
+  const std::string header = dir.File("header.pdb");
+  testing::WriteBytes(header, bytes);
+  const std::string empty = dir.File("empty.pdb");
+  testing::WriteBytes(empty, {});
+  // The system's own reason, for a failure the reader does not name.
+  const std::string loop = dir.File("loop.pdb");
+  std::filesystem::create_symlink(loop, loop);
 
   const std::vector<std::pair<std::string, std::string>> cases{
       {dir.File("missing.pdb"), "no such file"},
       {notPdb, "not a PDB file"},
+      {empty, "not a PDB file"},
       {damaged, "damaged PDB file"},
+      {header, "damaged PDB file"},
       {dir.path().string(), "not a regular file"},
+      {loop, std::strerror(ELOOP)},
   };
   for (const auto& [path, reason] : cases) {
     for (const std::vector<std::string>& args :

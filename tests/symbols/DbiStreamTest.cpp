@@ -89,10 +89,10 @@ TEST(DbiStream, ReadsModulesAndTheStreamsTheHeaderNames) {
 TEST(DbiStream, AHeaderThatIsShortForeignOrOldIsRefused) {
   const Bytes good = DbiStreamBytes({DbiModule{}}, 14);
   ASSERT_EQ(Parse(good), S_OK);
-  EXPECT_EQ(Parse(Bytes(good.begin(), good.begin() + kHeaderBytes - 1)), E_PDB_FORMAT);
-  EXPECT_EQ(Parse({}), E_PDB_FORMAT);
-  EXPECT_EQ(Parse(Patched(good, 0, 0xFFFFFFFE)), E_PDB_FORMAT);  // signature
-  EXPECT_EQ(Parse(Patched(good, kVersionAt, 19990902)), E_PDB_FORMAT);
+  EXPECT_EQ(Parse(Bytes(good.begin(), good.begin() + kHeaderBytes - 1)), E_PDB_CORRUPT);
+  EXPECT_EQ(Parse({}), E_PDB_CORRUPT);
+  EXPECT_EQ(Parse(Patched(good, 0, 0xFFFFFFFE)), E_PDB_CORRUPT);  // signature
+  EXPECT_EQ(Parse(Patched(good, kVersionAt, 19990902)), E_PDB_CORRUPT);
   EXPECT_EQ(Parse(Patched(good, kVersionAt, 20091201)), S_OK);
 }
 
@@ -101,21 +101,21 @@ TEST(DbiStream, SubstreamsMustFillTheStreamExactly) {
   const std::uint32_t modules = ModuleInfoBytes(good);
   Bytes longer = good;
   longer.push_back(0);
-  EXPECT_EQ(Parse(longer), E_PDB_FORMAT);
-  EXPECT_EQ(Parse(Bytes(good.begin(), good.end() - 1)), E_PDB_FORMAT);
-  EXPECT_EQ(Parse(Patched(good, kModuleInfoBytesAt, modules + 4)), E_PDB_FORMAT);
+  EXPECT_EQ(Parse(longer), E_PDB_CORRUPT);
+  EXPECT_EQ(Parse(Bytes(good.begin(), good.end() - 1)), E_PDB_CORRUPT);
+  EXPECT_EQ(Parse(Patched(good, kModuleInfoBytesAt, modules + 4)), E_PDB_CORRUPT);
   // Sizes whose sum wraps in 32 bits to the stream's size: the module
   // substream would reach four gigabytes past the bytes.
   EXPECT_EQ(Parse(Patched(Patched(good, kModuleInfoBytesAt, 0xFFFFFFFC), kSectionContributionBytesAt,
                           modules + 4)),
-            E_PDB_FORMAT);
+            E_PDB_CORRUPT);
 
   // The first five substreams are 4-aligned; the last two need not be
   // (the debug header of good is 22 bytes).
   Bytes odd = good;
   odd.insert(odd.begin() + kHeaderBytes + modules, 2, 0);
-  EXPECT_EQ(Parse(Patched(odd, kModuleInfoBytesAt, modules + 2)), E_PDB_FORMAT);
-  EXPECT_EQ(Parse(Patched(odd, kSectionContributionBytesAt, 2)), E_PDB_FORMAT);
+  EXPECT_EQ(Parse(Patched(odd, kModuleInfoBytesAt, modules + 2)), E_PDB_CORRUPT);
+  EXPECT_EQ(Parse(Patched(odd, kSectionContributionBytesAt, 2)), E_PDB_CORRUPT);
   DbiStream dbi;
   EXPECT_EQ(Parse(Patched(odd, kEcBytesAt, 2), &dbi), S_OK);
   EXPECT_EQ(dbi.sectionHeaderStream(), std::optional<std::uint32_t>(14));
@@ -164,7 +164,7 @@ TEST(SectionTable, GivesEachSectionsAddressAndRefusesWhatNoSectionHolds) {
   EXPECT_EQ(sections.Rva(2, UINT32_MAX), std::nullopt);
 
   const Bytes two = testing::SectionHeaderBytes({{0x1000, 0x200}, {0x2000, 0x200}});
-  EXPECT_EQ(SectionTable::Parse(Bytes(two.begin(), two.end() - 1), &sections), E_PDB_FORMAT);
+  EXPECT_EQ(SectionTable::Parse(Bytes(two.begin(), two.end() - 1), &sections), E_PDB_CORRUPT);
   ASSERT_EQ(SectionTable::Parse({}, &sections), S_OK);
   EXPECT_EQ(sections.Find(1), nullptr);
 }

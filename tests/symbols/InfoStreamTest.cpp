@@ -53,9 +53,9 @@ TEST(InfoStream, ReadsTheHeaderAndFindsNamedStreams) {
 TEST(InfoStream, AShortHeaderOrAnUnknownVersionIsNoPdb) {
   InfoStream info;
   Bytes bytes = InfoStreamBytes();
-  EXPECT_EQ(InfoStream::Parse(Bytes(bytes.begin(), bytes.begin() + kNameMapAt - 1), &info), E_PDB_FORMAT);
-  EXPECT_EQ(InfoStream::Parse(InfoStreamBytes({}, 20000405), &info), E_PDB_FORMAT);
-  EXPECT_EQ(InfoStream::Parse(InfoStreamBytes({}, 0), &info), E_PDB_FORMAT);
+  EXPECT_EQ(InfoStream::Parse(Bytes(bytes.begin(), bytes.begin() + kNameMapAt - 1), &info), E_PDB_CORRUPT);
+  EXPECT_EQ(InfoStream::Parse(InfoStreamBytes({}, 20000405), &info), E_PDB_CORRUPT);
+  EXPECT_EQ(InfoStream::Parse(InfoStreamBytes({}, 0), &info), E_PDB_CORRUPT);
   // The header alone is a stream without named streams.
   ASSERT_EQ(InfoStream::Parse(Bytes(bytes.begin(), bytes.begin() + kNameMapAt), &info), S_OK);
   EXPECT_EQ(info.NamedStream("/names"), std::nullopt);

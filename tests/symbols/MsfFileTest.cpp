@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -65,6 +66,10 @@ TEST(MsfFileTest, ReadsAnyRangeOfAStreamWhateverItsBlocksOrder) {
   EXPECT_EQ(file.Read(1, 1, UINT64_MAX, out.data()), E_INVALIDARG);
   EXPECT_EQ(file.Read(1, UINT64_MAX, 2, out.data()), E_INVALIDARG);
   EXPECT_EQ(file.Read(3, 0, 0, out.data()), E_INVALIDARG);
+
+  // A file cut short after it was opened says so, not "damaged".
+  std::filesystem::resize_file(path, 9 * kBlock);
+  EXPECT_EQ(file.Read(1, 5 * kBlock, kBlock - 100, out.data()), E_FILE_CHANGED);  // block 10
 }
 
 // A block named twice lets the streams claim more bytes than the file has
@@ -85,9 +90,9 @@ TEST(MsfFileTest, RefusesBlocksNamedTwiceOrOutsideTheFile) {
   const auto bytes = Pattern(3 * kBlock, 3);
   EXPECT_EQ(opens({SmallStream{}, SmallStream{bytes, 0, {3, 4, 5}}, SmallStream{bytes, 0, {6, 7, 8}}}), S_OK);
   EXPECT_EQ(opens({SmallStream{}, SmallStream{bytes, 0, {3, 4, 5}}, SmallStream{bytes, 0, {6, 7, 6}}}),
-            E_PDB_FORMAT);  // within a stream
+            E_PDB_CORRUPT);  // within a stream
   EXPECT_EQ(opens({SmallStream{}, SmallStream{bytes, 0, {3, 4, 5}}, SmallStream{bytes, 0, {6, 5, 7}}}),
-            E_PDB_FORMAT);  // shared by two streams
+            E_PDB_CORRUPT);  // shared by two streams
   {
     std::vector<std::uint8_t> oneBlock(kBlock, 1);
     SmallStream a{oneBlock, 0, {8}};
@@ -105,7 +110,7 @@ TEST(MsfFileTest, RefusesBlocksNamedTwiceOrOutsideTheFile) {
     MsfFile file;
     ASSERT_EQ(file.Open(path), S_OK);
     EXPECT_EQ(file.Claim({1}), S_OK);
-    EXPECT_EQ(file.Claim({2}), E_PDB_FORMAT);
+    EXPECT_EQ(file.Claim({2}), E_PDB_CORRUPT);
   }
 
   // A block past the declared count, or a count past the file's end. The
@@ -124,11 +129,11 @@ TEST(MsfFileTest, RefusesBlocksNamedTwiceOrOutsideTheFile) {
     MsfFile file;
     ASSERT_EQ(file.Open(path), S_OK);
     EXPECT_EQ(file.Claim({1}), S_OK);
-    EXPECT_EQ(file.Claim({2}), E_PDB_FORMAT);
+    EXPECT_EQ(file.Claim({2}), E_PDB_CORRUPT);
   }
   patch(offsetof(llvm::msf::SuperBlock, NumBlocks), 1000);
   MsfFile file;
-  EXPECT_EQ(file.Open(path), E_PDB_FORMAT);
+  EXPECT_EQ(file.Open(path), E_PDB_CORRUPT);
 }
 
 // A refused claim keeps nothing of the streams it named: streams claimed
@@ -153,7 +158,7 @@ TEST(MsfFileTest, ARefusedClaimLeavesTheFileAsItWas) {
   MsfFile file;
   ASSERT_EQ(file.Open(path), S_OK);
   ASSERT_EQ(file.Claim({1}), S_OK);
-  EXPECT_EQ(file.Claim({3, 2}), E_PDB_FORMAT);
+  EXPECT_EQ(file.Claim({3, 2}), E_PDB_CORRUPT);
   EXPECT_FALSE(file.claimed(2));
   EXPECT_FALSE(file.claimed(3));
   std::vector<std::uint8_t> out(3 * kBlock);
@@ -163,7 +168,7 @@ TEST(MsfFileTest, ARefusedClaimLeavesTheFileAsItWas) {
   ASSERT_EQ(file.Claim({2}), S_OK);
   ASSERT_EQ(file.Read(2, 0, out.size(), out.data()), S_OK);
   EXPECT_EQ(out, two);
-  EXPECT_EQ(file.Claim({3}), E_PDB_FORMAT);
+  EXPECT_EQ(file.Claim({3}), E_PDB_CORRUPT);
 }
 
 }  // namespace

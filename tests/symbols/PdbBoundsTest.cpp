@@ -98,7 +98,7 @@ TEST(PublicsBoundsTest, OverlappingRecordsRefuseThePublicsAndKeepTheFunctions) {
   });
   ASSERT_TRUE(outcome.finished) << outcome;
   EXPECT_EQ(static_cast<HRESULT>(outcome.values[0]), S_OK);
-  EXPECT_EQ(static_cast<HRESULT>(outcome.values[1]), E_PDB_FORMAT);
+  EXPECT_EQ(static_cast<HRESULT>(outcome.values[1]), E_PDB_CORRUPT);
   EXPECT_EQ(outcome.values[2], 1u);
   EXPECT_EQ(outcome.values[3], 0u);
   EXPECT_LE(outcome.memoryGrowth, RecordBound(FileSize(path), 1)) << outcome;
@@ -181,7 +181,7 @@ TEST_P(BlockCountTest, NothingIsSizedByTheDeclaredCount) {
 
   const testing::ListOutcome outcome = testing::OpenAndListInChild(path, {}, 60);
   ASSERT_TRUE(outcome.finished()) << outcome;
-  EXPECT_TRUE(outcome.load == S_OK || outcome.load == E_PDB_FORMAT) << outcome;
+  EXPECT_TRUE(outcome.load == S_OK || outcome.load == E_PDB_CORRUPT) << outcome;
   if (outcome.load == S_OK) {
     EXPECT_EQ(outcome.functions, 1u) << outcome;
   }

@@ -124,7 +124,7 @@ TEST(PublicTable, DamagedStreamsAreRefusedWhole) {
     damage(s, publics);
     PublicTable t;
     const HRESULT hr = Build(s, publics, &t);
-    return hr == E_PDB_FORMAT && t.size() == 0;
+    return hr == E_PDB_CORRUPT && t.size() == 0;
   };
   auto relist = [](Streams& s, Bytes& publics) { publics = s.Publics(); };
   EXPECT_TRUE(refused([&](Streams& s, Bytes& p) { s.hashed.push_back(s.hashed[0]), relist(s, p); }));
@@ -150,7 +150,7 @@ TEST(PublicTable, DamagedStreamsAreRefusedWhole) {
   for (int i = 0; i < 16; ++i) overlapping.records.U16(0x110E);
   for (std::uint32_t at = 0; at + 14 <= overlapping.records.size(); at += 2) overlapping.hashed.push_back(at);
   PublicTable t;
-  EXPECT_EQ(Build(overlapping, overlapping.Publics(), &t), E_PDB_FORMAT);
+  EXPECT_EQ(Build(overlapping, overlapping.Publics(), &t), E_PDB_CORRUPT);
 
   // A name running to the end of its record without a terminator ends there.
   Streams u;
