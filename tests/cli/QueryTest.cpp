@@ -399,6 +399,16 @@ TEST(QueryExit, AFileThatCannotBeOpenedIsThreeWithTheReason) {
   }
 }
 
+// File names are bytes: one that is no valid UTF-8 opens like any other.
+TEST(QueryExit, AFileNameThatIsNoUtf8Opens) {
+  TempDir dir;
+  const std::string path = dir.File("na\xFFme\xC3.pdb");
+  testing::WriteBytes(path, testing::ReadBytes(kPdbs[0]));
+  const QueryRun run = Query({"list", path});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, Query({"list", kPdbs[0]}).out);
+}
+
 TEST(QueryExit, OutOfMemoryIsThreeWithTheReason) {
 #ifdef SORVANTA_ASAN
   GTEST_SKIP() << "AddressSanitizer cannot run under a small address-space limit";
