@@ -25,10 +25,13 @@ std::string_view WithoutCarriageReturn(const char* text, std::size_t size) {
 
 }  // namespace
 
-bool AnswerLines(Output& out, const std::function<void(std::string_view, TextBuffer*)>& answer) {
+bool AnswerLines(Output& out, const LineAnswer& answer, const LinePrepare& prepare, std::size_t lookahead) {
   const bool flushBeforeWaiting = !IsRegularFile(STDIN_FILENO);
   std::vector<char> chunk(1 << 16);
   std::string pending;  // an unfinished line
+  std::string joined;   // the chunk's first line, when it began in the last chunk
+  std::vector<std::string_view> lines;
+  if (!prepare) lookahead = 0;
   for (;;) {
     const ssize_t got = ::read(STDIN_FILENO, chunk.data(), chunk.size());
     if (got < 0 && errno == EINTR) continue;
@@ -39,6 +42,8 @@ bool AnswerLines(Output& out, const std::function<void(std::string_view, TextBuf
       return false;
     }
     if (got == 0) break;  // end of input
+    // The chunk's whole lines, then each answered in turn.
+    lines.clear();
     const char* p = chunk.data();
     const char* end = p + got;
     while (p < end) {
@@ -48,14 +53,20 @@ bool AnswerLines(Output& out, const std::function<void(std::string_view, TextBuf
         break;
       }
       if (pending.empty()) {
-        answer(WithoutCarriageReturn(p, static_cast<std::size_t>(newline - p)), &out.buffer());
+        lines.push_back(WithoutCarriageReturn(p, static_cast<std::size_t>(newline - p)));
       } else {
         pending.append(p, newline);
-        answer(WithoutCarriageReturn(pending.data(), pending.size()), &out.buffer());
+        joined.swap(pending);
         pending.clear();
+        lines.push_back(WithoutCarriageReturn(joined.data(), joined.size()));
       }
-      out.EndRecord();
       p = newline + 1;
+    }
+    for (std::size_t i = 0; i < lines.size() && i < lookahead; ++i) prepare(lines[i]);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      answer(lines[i], &out.buffer());
+      out.EndRecord();
+      if (lookahead > 0 && i + lookahead < lines.size()) prepare(lines[i + lookahead]);
     }
     if (flushBeforeWaiting && !out.Flush()) return false;
     if (out.failed()) return false;

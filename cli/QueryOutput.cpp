@@ -212,11 +212,15 @@ void AppendFunctionLines(const PdbImage& image, const NameMatcher* filter, Outpu
 }
 
 AddressAnswerer::AddressAnswerer(std::shared_ptr<PdbImage> image, bool publics, OutputFormat format)
-    : image_(std::move(image)), publics_(publics), format_(format) {}
+    : image_(std::move(image)),
+      publics_(publics),
+      format_(format),
+      readAhead_(PdbImage::kPrefetchSteps,
+                 [image = image_.get()](std::uint64_t va, int step) { image->PrefetchFunctionAt(va, step); }) {}
 
 void AddressAnswerer::AnswerText(std::string_view text, TextBuffer* out) {
   std::uint64_t va = 0;
-  if (ParseAddress(text, &va)) {
+  if (readAhead_.Take(text, &va)) {
     Answer(va, out);
     return;
   }

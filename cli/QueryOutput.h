@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "ReadAhead.h"
 #include "TextBuffer.h"
 
 namespace sorvanta {
@@ -75,6 +76,9 @@ class AddressAnswerer {
   // address is answered "TEXT\t?? (not an address)" (an Error in JSON),
   // with a message on standard error.
   void AnswerText(std::string_view text, TextBuffer* out);
+  // Reads ahead for a line that AnswerText will be given up to
+  // ReadAhead::kLookahead lines later (see ReadAhead).
+  void Prepare(std::string_view text) { readAhead_.Prepare(text); }
   // False once some text was no address.
   bool allAddresses() const { return allAddresses_; }
 
@@ -88,6 +92,7 @@ class AddressAnswerer {
   OutputFormat format_;
   std::string scratch_;
   bool allAddresses_ = true;
+  ReadAhead readAhead_;
 };
 
 }  // namespace sorvanta

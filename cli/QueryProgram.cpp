@@ -168,7 +168,9 @@ int RunAddr(const Options& o) {
   Output out(stdout);
   bool written;
   if (o.addresses.empty()) {
-    written = AnswerLines(out, [&](std::string_view line, TextBuffer* text) { answerer.AnswerText(line, text); });
+    written = AnswerLines(
+        out, [&](std::string_view line, TextBuffer* text) { answerer.AnswerText(line, text); },
+        [&](std::string_view line) { answerer.Prepare(line); }, ReadAhead::kLookahead);
   } else {
     for (const std::string& address : o.addresses) {
       answerer.AnswerText(address, &out.buffer());

@@ -7,6 +7,7 @@
 
 #include "AddressText.h"
 #include "FrameFinder.h"
+#include "ReadAhead.h"
 #include "FrameOutput.h"
 #include "ImageFile.h"
 #include "InputLines.h"
@@ -124,9 +125,11 @@ int RunSymbolize(const SymbolizeOptions& o) {
   std::vector<Frame> frames;
   bool allAddresses = true;
 
+  ReadAhead readAhead(FrameFinder::kPrefetchSteps,
+                      [&finder](std::uint64_t va, int step) { finder.Prefetch(va, step); });
   auto answer = [&](std::string_view text, TextBuffer* out) {
     std::uint64_t va = 0;
-    if (!ParseAddress(text, &va)) {
+    if (!readAhead.Take(text, &va)) {
       std::fprintf(stderr, "%s: not an address: %.*s\n", kProgram, static_cast<int>(text.size()), text.data());
       allAddresses = false;
       AppendNotAnAddress(o.style, text, o.file, out);
@@ -139,10 +142,13 @@ int RunSymbolize(const SymbolizeOptions& o) {
   Output out(stdout);
   bool written;
   if (o.addresses.empty()) {
-    written = AnswerLines(out, [&](std::string_view line, TextBuffer* text) {
-      answer(line, text);
-      if (o.style == OutputStyle::kJson) text->Push('\n');
-    });
+    written = AnswerLines(
+        out,
+        [&](std::string_view line, TextBuffer* text) {
+          answer(line, text);
+          if (o.style == OutputStyle::kJson) text->Push('\n');
+        },
+        [&](std::string_view line) { readAhead.Prepare(line); }, ReadAhead::kLookahead);
   } else {
     // Addresses on the command line are one answer: a JSON array, as
     // llvm-symbolizer writes them.

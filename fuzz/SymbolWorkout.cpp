@@ -7,8 +7,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "DiaSymbol.h"
+#include "FrameFinder.h"
+#include "FrameOutput.h"
 #include "IDiaEnumSymbols.h"
 #include "IDiaSymbol.h"
 #include "NameMatch.h"
@@ -165,6 +168,42 @@ void WorkOutQuery(const std::string& path, std::uint64_t seed) {
   }
 }
 
+// What sorvanta-query symbolize does: the file read with its line and
+// inline facts, and the frames at the first, middle, last and past-the-end
+// byte of some functions, and at a few other addresses, written in every
+// output style.
+void WorkOutFrames(const std::string& path, std::uint64_t seed) {
+  LoadOptions options = PdbImage::DefaultLoadOptions();
+  options.publics = true;
+  options.lines = true;
+  options.publicNames = DemangleStyle::kSymbolizer;
+  std::shared_ptr<PdbImage> image;
+  if (Failed(PdbImage::Load(path, options, &image))) return;
+  FrameFinder finder(*image);
+  std::vector<Frame> frames;
+  TextBuffer text;
+  const OutputStyle styles[] = {OutputStyle::kLlvm, OutputStyle::kGnu, OutputStyle::kJson};
+  auto answer = [&](std::uint64_t va) {
+    const OutputStyle style = styles[(va ^ seed) % 3];
+    finder.FramesAt(va, FrameFinder::Wanted{(va & 1) == 0, style == OutputStyle::kJson}, &frames);
+    AppendFrames(style, va, path, frames, &text);
+    text.clear();
+  };
+  const auto functions = static_cast<std::uint32_t>(image->functionCount());
+  for (std::uint32_t i = 0; i < functions && i < kSymbolsRead; ++i) {
+    const std::optional<std::uint64_t> va = image->FunctionAddress(i);
+    if (!va) continue;
+    const std::uint32_t length = image->FunctionLength(i);
+    for (const std::uint64_t offset : {std::uint64_t{0}, std::uint64_t{length / 2},
+                                       std::uint64_t{length} - 1, std::uint64_t{length}, seed % 97}) {
+      answer(*va + offset);
+    }
+  }
+  for (const std::uint64_t va : {std::uint64_t{0}, std::uint64_t{0x1000}, seed, seed >> 20, ~std::uint64_t{0}}) {
+    answer(va);
+  }
+}
+
 }  // namespace
 
 std::size_t WorkOutSymbolFile(const std::string& path, std::uint64_t seed) {
@@ -206,6 +245,7 @@ std::size_t WorkOutSymbolFile(const std::string& path, std::uint64_t seed) {
 
   WorkOutPublics(path, seed);
   WorkOutQuery(path, seed);
+  WorkOutFrames(path, seed);
   return all.size();
 }
 

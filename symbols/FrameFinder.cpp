@@ -97,6 +97,19 @@ void FrameFinder::InlineeName(std::uint32_t inlinee, std::string* name) const {
   }
 }
 
+void FrameFinder::Prefetch(std::uint64_t va, int step) const {
+  image_.PrefetchPublicAt(va, std::min(step, PdbImage::kPrefetchSteps - 1));
+  if (step < PdbImage::kPrefetchSteps) return image_.PrefetchFunctionAt(va, step);
+  // The function's record is in: its procedure's symbols and its lines.
+  const std::optional<std::uint32_t> function = image_.FindFunction(va);
+  if (!function) return;
+  const PdbFunctionSymbol& record = image_.Function(*function);
+  const std::unique_ptr<ModuleLines>& lines = modules_[record.module()];
+  if (!lines) return;
+  const std::uint32_t k = *function - image_.loaded_.modules[record.module()].firstFunction;
+  lines->Prefetch(k, static_cast<std::uint32_t>(*record.rva() + (va - *image_.FunctionAddress(*function))));
+}
+
 void FrameFinder::FramesAt(std::uint64_t va, Wanted wanted, std::vector<Frame>* frames) {
   frames->clear();
   const std::optional<std::uint32_t> function = image_.FindFunction(va);

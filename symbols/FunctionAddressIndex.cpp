@@ -107,13 +107,14 @@ std::optional<std::uint32_t> FunctionAddressIndex::Find(std::uint32_t rva) const
 }
 
 std::size_t FunctionAddressIndex::LastReaching(std::size_t end, std::uint32_t rva) const {
-  // The entries of end's own block, then the nearest block that reaches
-  // rva, scanned from its end.
-  const std::size_t blockStart = end / kBlock * kBlock;
-  for (std::size_t i = end; i > blockStart; --i) {
+  // The entry just before end (most often the answer), the rest of end's
+  // own block, then the nearest block that reaches rva, scanned from its end.
+  if (entries_[end - 1].last >= rva) return end - 1;
+  const std::size_t blockStart = (end - 1) / kBlock * kBlock;
+  for (std::size_t i = end - 1; i > blockStart; --i) {
     if (entries_[i - 1].last >= rva) return i - 1;
   }
-  const std::size_t block = LastBlockReaching(end / kBlock, rva);
+  const std::size_t block = LastBlockReaching(blockStart / kBlock, rva);
   if (block == kNone) return kNone;
   for (std::size_t i = std::min(entries_.size(), (block + 1) * kBlock); i > block * kBlock; --i) {
     if (entries_[i - 1].last >= rva) return i - 1;
@@ -170,6 +171,23 @@ std::size_t FunctionAddressIndex::FirstBlockReaching(std::size_t begin, std::siz
     stack[depth++] = {2 * n.node, n.lo, mid};      // searched first
   }
   return kNone;
+}
+
+void FunctionAddressIndex::Prefetch(std::uint32_t rva, int step) const {
+  const std::size_t b = BucketOf(rva);
+  if (b + 1 >= buckets_.size()) return;
+  if (step == 0) {
+    __builtin_prefetch(&buckets_[b]);
+    return;
+  }
+  // The answer is usually the bucket's last entry at or below rva, or the
+  // one just before the bucket.
+  const std::size_t end = buckets_[b + 1];
+  if (end == 0) return;
+  __builtin_prefetch(&entries_[end - 1]);
+  __builtin_prefetch(&reach_[end - 1]);
+  const std::size_t begin = buckets_[b];
+  if (begin > 0) __builtin_prefetch(&entries_[begin - 1]);
 }
 
 std::size_t FunctionAddressIndex::BucketOf(std::uint32_t rva) const {

@@ -60,6 +60,13 @@ std::optional<std::uint32_t> ModuleLines::ProcedureOffset(std::uint32_t k) const
   return procedures_[k];
 }
 
+void ModuleLines::Prefetch(std::uint32_t k, std::uint32_t rva) const {
+  if (k < procedures_.size() && procedures_[k] < symbols_.size) __builtin_prefetch(symbols_.data + procedures_[k]);
+  const auto after = std::upper_bound(ranges_.begin(), ranges_.end(), rva,
+                                      [](std::uint32_t v, const Range& r) { return v < r.begin; });
+  if (after != ranges_.begin() && (after - 1)->at < c13_.size) __builtin_prefetch(c13_.data + (after - 1)->at);
+}
+
 std::optional<ModuleLines::Position> ModuleLines::LineAt(std::uint32_t rva) const {
   // The last subsection that starts at or before rva and still holds it.
   auto after = std::upper_bound(ranges_.begin(), ranges_.end(), rva,

@@ -46,6 +46,10 @@ class ModuleLines {
   // inlinee-lines subsections (the first entry for it).
   std::optional<Position> InlineeStart(std::uint32_t inlinee) const;
 
+  // Reads ahead for the k-th procedure's records and the lines at rva,
+  // without waiting for memory.
+  void Prefetch(std::uint32_t k, std::uint32_t rva) const;
+
  private:
   struct Range {
     std::uint32_t begin;  // RVA

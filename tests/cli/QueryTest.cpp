@@ -274,6 +274,19 @@ TEST(QueryAddr, StdinAnswersLineByLineAndMatchesTheArguments) {
   run = Query({"addr", pdb}, crlf);
   EXPECT_EQ(Lines(run.out), expected);
 
+  // A long batch read ahead over many reads, lines cut across them, with a
+  // line that is no address among them: every answer stays with its line.
+  std::string many;
+  std::vector<std::string> manyExpected;
+  for (int round = 0; round < 9000; ++round) {
+    const std::size_t i = static_cast<std::size_t>(round * 7) % addresses.size();
+    many += (round % 37 == 0 ? "zz" : addresses[i]) + "\n";
+    manyExpected.push_back(round % 37 == 0 ? "zz\t?? (not an address)" : expected[i]);
+  }
+  run = Query({"addr", pdb, "--base", "0"}, many);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(Lines(run.out), manyExpected);
+
   // As a coprocess: each answer arrives while stdin is still open.
   QueryProcess coprocess(kQuery, {"addr", pdb});
   ASSERT_TRUE(coprocess.started());
