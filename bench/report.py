@@ -194,7 +194,36 @@ def fresh_report(path):
         print(f"{text:<49} {shown:<10} " + "".join(cells))
 
 
+def answers_report(path):
+    rows = [json.loads(line) for line in open(path) if line.strip()]
+    times = defaultdict(list)  # (measure, name) -> ms
+    for r in rows:
+        times[(r["measure"], r["name"])].append(r["ms"])
+    names = sorted({k[1] for k in times})
+    if not names:
+        return
+    median = lambda key: statistics.median(times[key]) if times.get(key) else None
+    print()
+    print("Answering addresses, whole fresh processes (medians); rates after the load, "
+          "which the same command on empty input measures:")
+    for n in names:
+        for command, target in (("addr", 2.0), ("symbolize", 2.0)):
+            empty, many = median((f"{command}_empty", n)), median((f"{command}_many", n))
+            if empty is None or many is None:
+                continue
+            rate = 2.0 / ((many - empty) / 1e3)  # millions of addresses per second
+            print(f"  {n}: {command} of 2M shuffled function starts: {many:.0f} ms, load alone {empty:.0f} ms, "
+                  f"{rate:.2f} M addresses/s (target >= {target} M/s)" + (" ok" if rate >= target else " MISSED"))
+        ours, llvm = median(("symbolize_100k", n)), median(("llvm_100k", n))
+        if ours is not None and llvm is not None:
+            print(f"  {n}: symbolize of 100,000 random addresses: {ours:.0f} ms, llvm-symbolizer-14 "
+                  f"{llvm:.0f} ms: {llvm / ours:.0f} x faster (target >= 50 x)"
+                  + (" ok" if llvm >= 50 * ours else " MISSED"))
+
+
 if __name__ == "__main__":
     main()
     if len(sys.argv) > 3:
         fresh_report(sys.argv[3])
+    if len(sys.argv) > 4:
+        answers_report(sys.argv[4])
