@@ -268,7 +268,8 @@ int RunQuery(int argc, char** argv) {
   symbolize->add_option("--base", symbols.base, "the load address, instead of the image's preferred base");
   symbolize->add_option("--symbol-path", symbols.symbolPaths,
                         "a folder to look for the image's PDB in, flat or as a symbol store; "
-                        "repeatable (then the folders of _NT_SYMBOL_PATH)");
+                        "repeatable (then the folders of _NT_SYMBOL_PATH)")
+      ->allow_extra_args(false);  // one folder each time: the file and addresses follow
   symbolize->add_flag("--ignore-mismatch", symbols.ignoreMismatch,
                       "take the first PDB found even when its GUID and age are not the image's");
 

@@ -361,6 +361,22 @@ TEST(QueryExit, BadUsageIsTwoWithTheUsageText) {
   EXPECT_TRUE(Contains(Query({"list", pdb, "--name", "(", "--match", "regex"}).err, "regex"));
 }
 
+// A folder option takes one word, wherever it stands: the image and the
+// addresses after it stay what they are.
+TEST(QueryExit, SymbolPathTakesOneFolder) {
+  TempDir dir;
+  const std::string image = kFixtures + "/inline-x64.exe";
+  const QueryRun expected = Query({"symbolize", image, "0x140001000"});
+  ASSERT_EQ(expected.status, 0) << expected.err;
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"symbolize", "--symbol-path", dir.path().string(), image, "0x140001000"},
+        std::vector<std::string>{"symbolize", image, "--symbol-path", dir.path().string(), "0x140001000"}}) {
+    const QueryRun run = Query(args, "");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, expected.out);
+  }
+}
+
 TEST(QueryExit, HelpAndVersion) {
   QueryRun run = Query({"--version"});
   EXPECT_EQ(run.status, 0);
