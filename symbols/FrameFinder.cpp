@@ -110,14 +110,30 @@ void FrameFinder::Prefetch(std::uint64_t va, int step) const {
   lines->Prefetch(k, static_cast<std::uint32_t>(*record.rva() + (va - *image_.FunctionAddress(*function))));
 }
 
+// The next frame, reusing one left from an earlier address (and the
+// memory of its name) where there is one.
+Frame& FrameFinder::NextFrame(std::vector<Frame>* frames) {
+  if (used_ == frames->size()) frames->emplace_back();
+  Frame& frame = (*frames)[used_++];
+  frame.name.clear();
+  frame.file = frame.startFile = {};
+  frame.line = frame.column = frame.startLine = 0;
+  frame.startAddress.reset();
+  return frame;
+}
+
 void FrameFinder::FramesAt(std::uint64_t va, Wanted wanted, std::vector<Frame>* frames) {
-  frames->clear();
+  used_ = 0;
+  FindFrames(va, wanted, frames);
+  frames->resize(used_);
+}
+
+void FrameFinder::FindFrames(std::uint64_t va, Wanted wanted, std::vector<Frame>* frames) {
   const std::optional<std::uint32_t> function = image_.FindFunction(va);
   if (!function) {
     const std::optional<std::uint32_t> p = image_.FindPublicAtOrBelow(va);
     if (!p) return;
-    frames->emplace_back();
-    Frame& frame = frames->back();
+    Frame& frame = NextFrame(frames);
     PublicName(*p, &frame.name);
     frame.startAddress = image_.FoundPublicAddress(*p);
     return;
@@ -134,8 +150,7 @@ void FrameFinder::FramesAt(std::uint64_t va, Wanted wanted, std::vector<Frame>* 
     if (const std::optional<std::uint32_t> proc = lines.ProcedureOffset(k)) {
       InlineFramesAt(lines.symbols(), *proc, record.length(), static_cast<std::uint32_t>(va - start), &inline_);
       for (const InlineFrame& site : inline_) {
-        frames->emplace_back();
-        Frame& frame = frames->back();
+        Frame& frame = NextFrame(frames);
         InlineeName(site.inlinee, &frame.name);
         if (const std::optional<ModuleLines::Position> first = lines.InlineeStart(site.inlinee)) {
           frame.line = static_cast<std::uint32_t>(static_cast<std::int64_t>(first->line) + site.lineOffset);
@@ -150,8 +165,7 @@ void FrameFinder::FramesAt(std::uint64_t va, Wanted wanted, std::vector<Frame>* 
     }
   }
 
-  frames->emplace_back();
-  Frame& outer = frames->back();
+  Frame& outer = NextFrame(frames);
   FunctionName(*function, va, &outer.name);
   if (const std::optional<ModuleLines::Position> line = lines.LineAt(rva)) {
     outer.file = FileName(lines, line->file);

@@ -56,6 +56,8 @@ class FrameFinder {
   void Prefetch(std::uint64_t va, int step) const;
 
  private:
+  void FindFrames(std::uint64_t va, Wanted wanted, std::vector<Frame>* frames);
+  Frame& NextFrame(std::vector<Frame>* frames);
   const ModuleLines& Lines(std::uint32_t module);
   std::string_view FileName(const ModuleLines& lines, std::uint32_t checksum) const;
   void FunctionName(std::uint32_t function, std::uint64_t va, std::string* name);
@@ -68,6 +70,7 @@ class FrameFinder {
   std::vector<std::unique_ptr<ModuleLines>> modules_;
   std::vector<InlineFrame> inline_;
   std::string scratch_;
+  std::size_t used_ = 0;  // frames filled for the address being answered
 };
 
 }  // namespace sorvanta

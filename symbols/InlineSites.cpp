@@ -145,7 +145,8 @@ void InlineFramesAt(ByteView symbols, std::uint32_t procOffset, std::uint32_t co
   std::size_t end = Read32(symbols.data + procOffset + 8);
   if (end <= procOffset || end > symbols.size) return;
   std::size_t at = procOffset + 2 + Read16(symbols.data + procOffset);
-  std::vector<InlineRange> ranges;
+  // Kept from call to call: a symbolizer asks this for every address.
+  thread_local std::vector<InlineRange> ranges;
   while (at + 4 <= end) {
     const std::uint16_t length = Read16(symbols.data + at);
     const std::uint16_t kind = Read16(symbols.data + at + 2);
