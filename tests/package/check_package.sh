@@ -32,6 +32,7 @@ for f in ./usr/bin/sorvanta ./usr/bin/sorvanta-query \
          ./usr/share/icons/hicolor/32x32/apps/sorvanta.png \
          ./usr/share/icons/hicolor/scalable/apps/sorvanta.svg \
          ./usr/share/man/man1/sorvanta.1.gz ./usr/share/man/man1/sorvanta-query.1.gz \
+         ./usr/share/bash-completion/completions/sorvanta-query \
          ./usr/share/doc/sorvanta/copyright ./usr/share/doc/sorvanta/changelog.gz; do
   echo "$files" | grep -qxF "$f" || fail "the package lacks $f"
 done
