@@ -15,6 +15,8 @@ CSorvantaApp theApp;
 int CSorvantaApp::Run(int& argc, char** argv) {
   QApplication application(argc, argv);
   QCoreApplication::setApplicationVersion(ApplicationVersion());
+  // Ties the window to its installed desktop entry (the Wayland app id).
+  QGuiApplication::setDesktopFileName(QStringLiteral("invalid.example.sorvanta"));
   // Qt's own dialogs and menus speak the user's language; a missing
   // translation leaves them in English.
   InstallToolkitTranslations(application, QLocale());
