@@ -11,6 +11,19 @@ namespace {
 
 constexpr int kMaxHexDigits = 16;  // 64 bits
 
+bool HexDigit(char c, unsigned* digit) {
+  if (c >= '0' && c <= '9') {
+    *digit = static_cast<unsigned>(c - '0');
+  } else if (c >= 'a' && c <= 'f') {
+    *digit = static_cast<unsigned>(c - 'a' + 10);
+  } else if (c >= 'A' && c <= 'F') {
+    *digit = static_cast<unsigned>(c - 'A' + 10);
+  } else {
+    return false;
+  }
+  return true;
+}
+
 bool IsHexDigit(wchar_t c) {
   return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
 }
@@ -44,15 +57,7 @@ bool ReadPlainHex(const char* text, std::size_t size, std::uint64_t* value) {
   for (; i < size; ++i) {
     const char c = text[i];
     unsigned digit;
-    if (c >= '0' && c <= '9') {
-      digit = static_cast<unsigned>(c - '0');
-    } else if (c >= 'a' && c <= 'f') {
-      digit = static_cast<unsigned>(c - 'a' + 10);
-    } else if (c >= 'A' && c <= 'F') {
-      digit = static_cast<unsigned>(c - 'A' + 10);
-    } else {
-      return false;
-    }
+    if (!HexDigit(c, &digit)) return false;
     v = v << 4 | digit;
   }
   *value = v;
@@ -116,15 +121,7 @@ bool ParseAddress(std::string_view text, std::uint64_t* value) {
   int significant = 0;
   for (const char c : text) {
     unsigned digit;
-    if (c >= '0' && c <= '9') {
-      digit = static_cast<unsigned>(c - '0');
-    } else if (c >= 'a' && c <= 'f') {
-      digit = static_cast<unsigned>(c - 'a' + 10);
-    } else if (c >= 'A' && c <= 'F') {
-      digit = static_cast<unsigned>(c - 'A' + 10);
-    } else {
-      return false;
-    }
+    if (!HexDigit(c, &digit)) return false;
     if (significant > 0 || digit != 0) ++significant;
     if (significant > kMaxHexDigits) return false;
     v = v << 4 | digit;

@@ -1,7 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <string_view>
 #include <vector>
+
+#include "Utf8.h"
 
 namespace sorvanta {
 
@@ -14,6 +18,35 @@ class FunctionNameIndex {
  public:
   // hashes[i] is the folded-name hash of function i.
   void Build(const std::vector<std::uint32_t>& hashes);
+
+  // The index of count names, name i (UTF-8) being nameOf(i).
+  template <class NameOf>
+  static FunctionNameIndex Over(std::uint32_t count, NameOf nameOf) {
+    std::vector<std::uint32_t> hashes(count);
+    for (std::uint32_t i = 0; i < count; ++i) {
+      const std::string_view n = nameOf(i);
+      hashes[i] = FoldedHashUtf8(n.data(), n.size());
+    }
+    FunctionNameIndex index;
+    index.Build(hashes);
+    return index;
+  }
+
+  // The items whose name (nameOf, as for Over) equals name: with case
+  // folded when caseInsensitive, else exactly. In enumeration order.
+  template <class NameOf>
+  std::vector<std::uint32_t> Find(std::string_view name, bool caseInsensitive, NameOf nameOf) const {
+    const std::u32string folded = FoldUtf8(name);
+    const std::u32string exact = caseInsensitive ? std::u32string() : DecodeUtf8(name);
+    std::vector<std::uint32_t> found;
+    ForEachCandidate(FoldedHashUtf8(name.data(), name.size()), [&](std::uint32_t i) {
+      const std::string_view n = nameOf(i);
+      const bool match = caseInsensitive ? FoldedEqualsUtf8(n.data(), n.size(), folded)
+                                         : ExactEqualsUtf8(n.data(), n.size(), exact);
+      if (match) found.push_back(i);
+    });
+    return found;
+  }
 
   // Functions whose folded name hashes to hash, in enumeration order (a
   // superset of the matches: callers compare the names).

@@ -247,26 +247,9 @@ std::string_view PdbImage::SourceFile(std::uint32_t i) const {
 }
 
 std::vector<std::uint32_t> PdbImage::FindFunctions(std::string_view name, bool caseInsensitive) const {
-  if (!nameIndex_) {
-    std::vector<std::uint32_t> hashes(functionCount());
-    for (std::uint32_t i = 0; i < hashes.size(); ++i) {
-      const std::string_view n = FunctionName(i);
-      hashes[i] = FoldedHashUtf8(n.data(), n.size());
-    }
-    FunctionNameIndex index;
-    index.Build(hashes);
-    nameIndex_ = std::move(index);
-  }
-  const std::u32string folded = FoldUtf8(name);
-  const std::u32string exact = caseInsensitive ? std::u32string() : DecodeUtf8(name);
-  std::vector<std::uint32_t> found;
-  nameIndex_->ForEachCandidate(FoldedHashUtf8(name.data(), name.size()), [&](std::uint32_t i) {
-    const std::string_view n = FunctionName(i);
-    const bool match = caseInsensitive ? FoldedEqualsUtf8(n.data(), n.size(), folded)
-                                       : ExactEqualsUtf8(n.data(), n.size(), exact);
-    if (match) found.push_back(i);
-  });
-  return found;
+  auto nameOf = [this](std::uint32_t i) { return FunctionName(i); };
+  if (!nameIndex_) nameIndex_ = FunctionNameIndex::Over(static_cast<std::uint32_t>(functionCount()), nameOf);
+  return nameIndex_->Find(name, caseInsensitive, nameOf);
 }
 
 std::optional<std::uint32_t> PdbImage::FindFunction(std::uint64_t va) const {

@@ -178,26 +178,9 @@ void PublicTable::Prefetch(std::uint32_t rva, int step) const {
 
 std::vector<std::uint32_t> PublicTable::Find(std::string_view name, bool caseInsensitive) const {
   std::string scratch;
-  if (!nameIndex_) {
-    std::vector<std::uint32_t> hashes(records_.size());
-    for (std::uint32_t i = 0; i < records_.size(); ++i) {
-      const std::string_view shown = Name(i, &scratch);
-      hashes[i] = FoldedHashUtf8(shown.data(), shown.size());
-    }
-    FunctionNameIndex index;
-    index.Build(hashes);
-    nameIndex_ = std::move(index);
-  }
-  const std::u32string folded = FoldUtf8(name);
-  const std::u32string exact = caseInsensitive ? std::u32string() : DecodeUtf8(name);
-  std::vector<std::uint32_t> found;
-  nameIndex_->ForEachCandidate(FoldedHashUtf8(name.data(), name.size()), [&](std::uint32_t i) {
-    const std::string_view shown = Name(i, &scratch);
-    const bool match = caseInsensitive ? FoldedEqualsUtf8(shown.data(), shown.size(), folded)
-                                       : ExactEqualsUtf8(shown.data(), shown.size(), exact);
-    if (match) found.push_back(i);
-  });
-  return found;
+  auto shown = [&](std::uint32_t i) { return Name(i, &scratch); };
+  if (!nameIndex_) nameIndex_ = FunctionNameIndex::Over(static_cast<std::uint32_t>(records_.size()), shown);
+  return nameIndex_->Find(name, caseInsensitive, shown);
 }
 
 std::size_t PublicTable::memoryBytes() const {
