@@ -7,7 +7,6 @@
 #include <utility>
 
 #include "MsfFile.h"
-#include "Utf8.h"
 
 namespace sorvanta {
 

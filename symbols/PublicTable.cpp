@@ -7,7 +7,6 @@
 
 #include "Demangler.h"
 #include "PublicsStream.h"
-#include "Utf8.h"
 
 namespace sorvanta {
 
