@@ -46,12 +46,13 @@ def make_inputs(query, pdb):
     rng.shuffle(starts)
     starts = (starts * (MANY // len(starts) + 1))[:MANY]
     inside = [rva + rng.randrange(length) for rva, length in rng.sample(functions, min(AGAINST_LLVM, len(functions)))]
+    # Addresses carry 0x: llvm-symbolizer reads digits without it as decimal.
     with open(paths["starts-rva"], "w") as f:
-        f.writelines(f"{a:x}\n" for a in starts)
+        f.writelines(f"0x{a:x}\n" for a in starts)
     with open(paths["starts-va"], "w") as f:
-        f.writelines(f"{a + IMAGE_BASE:x}\n" for a in starts)
+        f.writelines(f"0x{a + IMAGE_BASE:x}\n" for a in starts)
     with open(paths["inside-va"], "w") as f:
-        f.writelines(f"{a + IMAGE_BASE:x}\n" for a in inside)
+        f.writelines(f"0x{a + IMAGE_BASE:x}\n" for a in inside)
     return paths
 
 
