@@ -16,7 +16,7 @@ namespace sorvanta {
 // prepared and answered in the same order, at most kLookahead apart.
 class ReadAhead {
  public:
-  static constexpr std::size_t kLookahead = 16;
+  static constexpr std::size_t kLookahead = 28;
   using Step = std::function<void(std::uint64_t va, int step)>;
 
   ReadAhead(int steps, Step step) : steps_(steps), step_(std::move(step)) {}

@@ -98,16 +98,17 @@ void FrameFinder::InlineeName(std::uint32_t inlinee, std::string* name) const {
 }
 
 void FrameFinder::Prefetch(std::uint64_t va, int step) const {
-  image_.PrefetchPublicAt(va, std::min(step, PdbImage::kPrefetchSteps - 1));
-  if (step < PdbImage::kPrefetchSteps) return image_.PrefetchFunctionAt(va, step);
+  if (step < PdbImage::kPrefetchSteps) {
+    image_.PrefetchPublicAt(va, step);
+    return image_.PrefetchFunctionAt(va, step);
+  }
   // The function's record is in: its procedure's symbols and its lines.
   const std::optional<std::uint32_t> function = image_.FindFunction(va);
   if (!function) return;
-  const PdbFunctionSymbol& record = image_.Function(*function);
-  const std::unique_ptr<ModuleLines>& lines = modules_[record.module()];
-  if (!lines) return;
-  const std::uint32_t k = *function - image_.loaded_.modules[record.module()].firstFunction;
-  lines->Prefetch(k, static_cast<std::uint32_t>(*record.rva() + (va - *image_.FunctionAddress(*function))));
+  const std::uint32_t module = image_.Function(*function).module();
+  if (const std::unique_ptr<ModuleLines>& lines = modules_[module]) {
+    lines->Prefetch(*function - image_.loaded_.modules[module].firstFunction, step - PdbImage::kPrefetchSteps);
+  }
 }
 
 // The next frame, reusing one left from an earlier address (and the
@@ -144,9 +145,9 @@ void FrameFinder::FindFrames(std::uint64_t va, Wanted wanted, std::vector<Frame>
   const ModuleLines& lines = Lines(module);
   const std::uint64_t start = *image_.FunctionAddress(*function);
   const auto rva = static_cast<std::uint32_t>(*record.rva() + (va - start));
+  const std::uint32_t k = *function - image_.loaded_.modules[module].firstFunction;  // in the module
 
   if (wanted.inlines) {
-    const std::uint32_t k = *function - image_.loaded_.modules[module].firstFunction;
     if (const std::optional<std::uint32_t> proc = lines.ProcedureOffset(k)) {
       InlineFramesAt(lines.symbols(), *proc, record.length(), static_cast<std::uint32_t>(va - start), &inline_);
       for (const InlineFrame& site : inline_) {
@@ -167,7 +168,7 @@ void FrameFinder::FindFrames(std::uint64_t va, Wanted wanted, std::vector<Frame>
 
   Frame& outer = NextFrame(frames);
   FunctionName(*function, va, &outer.name);
-  if (const std::optional<ModuleLines::Position> line = lines.LineAt(rva)) {
+  if (const std::optional<ModuleLines::Position> line = lines.LineAt(rva, k)) {
     outer.file = FileName(lines, line->file);
     outer.line = line->line;
     outer.column = line->column;

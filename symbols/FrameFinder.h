@@ -9,10 +9,10 @@
 
 #include "InlineSites.h"
 #include "ModuleLines.h"
+#include "PdbImage.h"
 
 namespace sorvanta {
 
-class PdbImage;
 
 // One frame at an address: a function, or a call inlined into one, with
 // the source position of the address in it. Empty names and files are
@@ -52,7 +52,7 @@ class FrameFinder {
   void FramesAt(std::uint64_t va, Wanted wanted, std::vector<Frame>* frames);
   // Reads ahead for FramesAt(va) in steps a few addresses apart (see
   // PdbImage::PrefetchFunctionAt), without waiting for memory.
-  static constexpr int kPrefetchSteps = 5;
+  static constexpr int kPrefetchSteps = PdbImage::kPrefetchSteps + ModuleLines::kPrefetchSteps;
   void Prefetch(std::uint64_t va, int step) const;
 
  private:

@@ -14,8 +14,10 @@ constexpr std::uint32_t kExtraFiles = 1;
 
 ModuleLines::ModuleLines(ByteView symbols, ByteView c13, const SectionTable& sections)
     : symbols_(symbols), c13_(c13), checksums_(FindFileChecksums(c13)) {
+  std::vector<std::uint32_t> procedureRvas;
   ModuleStream(symbols, c13).ForEachProcedure([&](const ProcedureRecord& p) {
     procedures_.push_back(p.offset);
+    procedureRvas.push_back(sections.Rva(p.segment, p.codeOffset).value_or(kNoRange));
   });
   ForEachSubsection(c13, [&](SubsectionKind kind, ByteView data) {
     if (kind == SubsectionKind::kLines) {
@@ -50,6 +52,14 @@ ModuleLines::ModuleLines(ByteView symbols, ByteView c13, const SectionTable& sec
                   inlinees_.end());
   reach_.reserve(ranges_.size());
   for (const Range& r : ranges_) reach_.push_back(reach_.empty() ? r.end : std::max(reach_.back(), r.end));
+  // Each procedure's subsection: the last that starts where it does.
+  procedureRanges_.reserve(procedures_.size());
+  for (const std::uint32_t rva : procedureRvas) {
+    const auto after = std::upper_bound(ranges_.begin(), ranges_.end(), rva,
+                                        [](std::uint32_t v, const Range& r) { return v < r.begin; });
+    const bool found = rva != kNoRange && after != ranges_.begin() && (after - 1)->begin == rva;
+    procedureRanges_.push_back(found ? static_cast<std::uint32_t>(after - 1 - ranges_.begin()) : kNoRange);
+  }
   procedures_.shrink_to_fit();
   ranges_.shrink_to_fit();
   inlinees_.shrink_to_fit();
@@ -60,17 +70,45 @@ std::optional<std::uint32_t> ModuleLines::ProcedureOffset(std::uint32_t k) const
   return procedures_[k];
 }
 
-void ModuleLines::Prefetch(std::uint32_t k, std::uint32_t rva) const {
-  if (k < procedures_.size() && procedures_[k] < symbols_.size) __builtin_prefetch(symbols_.data + procedures_[k]);
-  const auto after = std::upper_bound(ranges_.begin(), ranges_.end(), rva,
-                                      [](std::uint32_t v, const Range& r) { return v < r.begin; });
-  if (after != ranges_.begin() && (after - 1)->at < c13_.size) __builtin_prefetch(c13_.data + (after - 1)->at);
+void ModuleLines::Prefetch(std::uint32_t k, int step) const {
+  if (k >= procedures_.size()) return;
+  if (step == 0) {
+    __builtin_prefetch(&procedures_[k]);
+    __builtin_prefetch(&procedureRanges_[k]);
+    return;
+  }
+  const std::uint32_t i = procedureRanges_[k];
+  if (step == 1) {
+    if (i != kNoRange) __builtin_prefetch(&ranges_[i]);
+    // The procedure's record, and the records after it where its inlined
+    // calls are.
+    for (std::uint32_t at = procedures_[k]; at < symbols_.size && at - procedures_[k] < 256; at += 64) {
+      __builtin_prefetch(symbols_.data + at);
+    }
+    return;
+  }
+  if (i != kNoRange && ranges_[i].at < c13_.size) {
+    __builtin_prefetch(c13_.data + ranges_[i].at);
+    __builtin_prefetch(c13_.data + ranges_[i].at + 64);
+  }
 }
 
-std::optional<ModuleLines::Position> ModuleLines::LineAt(std::uint32_t rva) const {
+std::size_t ModuleLines::RangesUpTo(std::uint32_t rva, std::uint32_t k) const {
+  // Most often the procedure's own subsection is the last to start at or
+  // before rva, which the next one's start tells at once.
+  const std::uint32_t i = k < procedureRanges_.size() ? procedureRanges_[k] : kNoRange;
+  if (i != kNoRange && ranges_[i].begin <= rva && (i + 1 == ranges_.size() || ranges_[i + 1].begin > rva)) {
+    return i + std::size_t{1};
+  }
+  return static_cast<std::size_t>(
+      std::upper_bound(ranges_.begin(), ranges_.end(), rva,
+                       [](std::uint32_t v, const Range& r) { return v < r.begin; }) -
+      ranges_.begin());
+}
+
+std::optional<ModuleLines::Position> ModuleLines::LineAt(std::uint32_t rva, std::uint32_t k) const {
   // The last subsection that starts at or before rva and still holds it.
-  auto after = std::upper_bound(ranges_.begin(), ranges_.end(), rva,
-                                [](std::uint32_t v, const Range& r) { return v < r.begin; });
+  auto after = ranges_.begin() + static_cast<std::ptrdiff_t>(RangesUpTo(rva, k));
   while (after != ranges_.begin()) {
     --after;
     // No subsection this early or earlier reaches the address.

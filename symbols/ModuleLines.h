@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -36,8 +37,9 @@ class ModuleLines {
 
   // The line of the code at rva: the last line at or before it in the line
   // subsection whose range holds it; none when no subsection holds it or
-  // no line of that subsection comes before it.
-  std::optional<Position> LineAt(std::uint32_t rva) const;
+  // no line of that subsection comes before it. k, the procedure that
+  // holds rva, only makes the search quicker.
+  std::optional<Position> LineAt(std::uint32_t rva, std::uint32_t k = kNoRange) const;
   // The first line of the subsection that starts at rva (a function's
   // first line).
   std::optional<Position> FirstLineAt(std::uint32_t rva) const;
@@ -46,11 +48,17 @@ class ModuleLines {
   // inlinee-lines subsections (the first entry for it).
   std::optional<Position> InlineeStart(std::uint32_t inlinee) const;
 
-  // Reads ahead for the k-th procedure's records and the lines at rva,
-  // without waiting for memory.
-  void Prefetch(std::uint32_t k, std::uint32_t rva) const;
+  // Reads ahead for the k-th procedure's records and lines, without
+  // waiting for memory: step 0 where they are, step 1 the records and the
+  // subsection's place, step 2 its lines.
+  static constexpr int kPrefetchSteps = 3;
+  void Prefetch(std::uint32_t k, int step) const;
 
  private:
+  static constexpr std::uint32_t kNoRange = UINT32_MAX;
+  // How many subsections start at or before rva (k as for LineAt).
+  std::size_t RangesUpTo(std::uint32_t rva, std::uint32_t k) const;
+
   struct Range {
     std::uint32_t begin;  // RVA
     std::uint32_t end;
@@ -67,6 +75,7 @@ class ModuleLines {
   ByteView c13_;
   FileChecksums checksums_;
   std::vector<std::uint32_t> procedures_;
+  std::vector<std::uint32_t> procedureRanges_;  // per procedure: its subsection, or kNoRange
   std::vector<Range> ranges_;  // sorted by begin
   std::vector<std::uint32_t> reach_;  // reach_[i]: the greatest end of ranges_[0..i]
   std::vector<Inlinee> inlinees_;  // sorted by id, the first entry of each

@@ -140,7 +140,9 @@ std::optional<std::uint32_t> PublicTable::FindAtOrBelow(std::uint32_t rva) const
   const auto begin = bucket + 1 < buckets_.size() ? rvas_.begin() + buckets_[bucket] : rvas_.end();
   const auto above = std::upper_bound(begin, end, rva);
   if (above == rvas_.begin()) return std::nullopt;
-  const auto first = std::lower_bound(rvas_.begin(), above, *(above - 1));
+  // Publics at one address share its bucket.
+  const std::uint32_t at = *(above - 1);
+  const auto first = std::lower_bound(rvas_.begin() + buckets_[std::uint64_t{at} >> shift_], above, at);
   const auto index = static_cast<std::size_t>(first - rvas_.begin());
   if (rva >= sectionEnds_[index]) return std::nullopt;  // past the end of that public's section
   return static_cast<std::uint32_t>(index);
