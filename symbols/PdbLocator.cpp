@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <memory>
+#include <set>
+#include <utility>
 
 namespace sorvanta {
 
@@ -121,6 +123,16 @@ std::vector<PdbCandidate> FindPdbCandidates(const std::string& imagePath, const 
   const std::string key = SymbolStoreKey(image.guid, image.age);
   for (const std::string& folder : symbolPaths) AddFolder(folder, name, key, &candidates);
   for (const std::string& folder : NtSymbolPathFolders(ntSymbolPath)) AddFolder(folder, name, key, &candidates);
+  // A file found by two routes (a symbol path that is the image's own
+  // folder) is tried once, where it was found first.
+  std::set<std::pair<dev_t, ino_t>> seen;
+  candidates.erase(std::remove_if(candidates.begin(), candidates.end(),
+                                  [&](const PdbCandidate& c) {
+                                    struct stat info {};
+                                    return ::stat(c.path.c_str(), &info) == 0 &&
+                                           !seen.insert({info.st_dev, info.st_ino}).second;
+                                  }),
+                   candidates.end());
   return candidates;
 }
 
