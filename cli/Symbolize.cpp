@@ -35,6 +35,7 @@ HRESULT LoadForSymbols(const std::string& path, std::shared_ptr<PdbImage>* image
   options.publics = true;
   options.lines = true;
   options.publicNames = DemangleStyle::kSymbolizer;
+  options.dataPublics = true;
   return PdbImage::Load(path, options, image);
 }
 
