@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <optional>
@@ -142,52 +143,77 @@ TEST(SymbolizeFind, EachPlaceInItsOrder) {
   }
 }
 
-// A copy of the image that records name (at most as long as the name it
-// records, which it replaces) instead of inline-x64.pdb.
+// A copy of inline-x64-longname.exe that records name (of up to 100
+// bytes) in place of the long name it records; its PDB is
+// inline-x64-longname.pdb.
 void WriteImageRecording(const std::string& name, const std::string& path) {
-  std::vector<char> bytes = testing::ReadBytes(kFixtures + "/inline-x64.exe");
-  const std::string recorded = "inline-x64.pdb";
-  const auto rsds = std::search(bytes.begin(), bytes.end(), std::begin("RSDS"), std::end("RSDS") - 1);
-  ASSERT_NE(rsds, bytes.end());
-  char* at = &*rsds + 24;  // after the signature, GUID and age
-  ASSERT_EQ(std::string(at, recorded.size()), recorded);
+  std::vector<char> bytes = testing::ReadBytes(kFixtures + "/inline-x64-longname.exe");
+  const std::string recorded = std::string(96, 'p') + ".pdb";
+  const auto at = std::search(bytes.begin(), bytes.end(), recorded.begin(), recorded.end());
+  ASSERT_NE(at, bytes.end());
   ASSERT_LE(name.size(), recorded.size());
-  std::memset(at, 0, recorded.size());
-  std::memcpy(at, name.data(), name.size());
+  std::fill(at, at + static_cast<std::ptrdiff_t>(recorded.size()), '\0');
+  std::copy(name.begin(), name.end(), at);
   fs::create_directories(fs::path(path).parent_path());
   testing::WriteBytes(path, bytes);
 }
 
 // The recorded name is only ever a file name in a searched folder: each
-// ".." or drive of it would lead to a matching PDB that must stay unused.
+// ".." or root of it would lead to a matching PDB that must stay unused.
+// A local absolute path is a place of its own, after the image's folder.
 TEST(SymbolizeFind, RecordedNameNeverLeavesTheSearchedFolders) {
   struct Case {
-    std::string recorded;
-    std::string err;  // the message, or empty when x.pdb beside the image answers
+    std::string recorded;  // $ is the folder
+    std::string err;       // the message; empty when the PDB at the recorded path answers
   };
   const std::vector<Case> cases{
-      {"..\\x.pdb", "cannot find x.pdb"},    {"../../x.pdb", "cannot find x.pdb"},
-      {"..\\..\\x.pdb", "cannot find x.pdb"}, {"C:\\e\\..\\x.pdb", "cannot find x.pdb"},
-      {"C:..\\x.pdb", "cannot find x.pdb"},   {"..", "names no usable PDB file: \"..\""},
-      {"x.pdb\\..", "names no usable PDB file"}, {"C:", "names no usable PDB file"},
+      {"..\\x.pdb", "cannot find x.pdb"},
+      {"../../x.pdb", "cannot find x.pdb"},
+      {"..\\..\\..\\x.pdb", "cannot find x.pdb"},
+      {"C:\\evil\\..\\x.pdb", "cannot find x.pdb"},
+      {"C:..\\x.pdb", "cannot find x.pdb"},
+      {"\\\\server\\share\\..\\x.pdb", "cannot find x.pdb"},
+      {"$\\a\\x.pdb", "cannot find x.pdb"},  // backslashes part no local path
+      {"..", "names no usable PDB file: \"..\""},
+      {"x.pdb\\..", "names no usable PDB file"},
+      {"C:", "names no usable PDB file"},
+      {"$/a/x.pdb", ""},
+      {"$/a/b/../x.pdb", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.recorded);
     TempDir dir;
-    WriteImageRecording(c.recorded, dir.File("a/b/app/img.exe"));
+    WriteImageRecording(InDir(c.recorded, dir), dir.File("a/b/app/img.exe"));
     // Where a followed ".." or a root would lead, from the image's folder
     // and from the symbol path's.
-    for (const char* where : {"x.pdb", "a/x.pdb", "a/b/x.pdb", "a/b/sym/x.pdb"}) Place("inline-x64.pdb", dir, where);
+    for (const char* where : {"x.pdb", "a/x.pdb", "a/b/x.pdb", "a/b/sym/x.pdb"}) {
+      Place("inline-x64-longname.pdb", dir, where);
+    }
     fs::create_directories(dir.path() / "a/b/sym/sub");
     const QueryRun run = testing::RunProgram(
         kQuery, {"symbolize", dir.File("a/b/app/img.exe"), kAddress, "--symbol-path", dir.File("a/b/sym/sub")});
+    if (c.err.empty()) {
+      EXPECT_EQ(run.status, 0) << run.err;
+      EXPECT_EQ(run.out, kRight);
+      // Beside the image comes first; a PDB of another build there is
+      // skipped and named with the place it was found.
+      Place("inline-x64-rebuilt.pdb", dir, "a/b/app/x.pdb");
+      Place("inline-x64-rebuilt.pdb", dir, "a/x.pdb");
+      const QueryRun other = testing::RunProgram(kQuery, {"symbolize", dir.File("a/b/app/img.exe"), kAddress});
+      EXPECT_EQ(other.status, 3);
+      EXPECT_NE(other.err.find(dir.File("a/b/app/x.pdb") + " (beside the image) is " + kRebuiltIdentity + "; " +
+                               InDir(c.recorded, dir) + " (at the recorded path) is " + kRebuiltIdentity),
+                std::string::npos)
+          << other.err;
+      continue;
+    }
     EXPECT_EQ(run.status, 3);
     EXPECT_EQ(run.out, "");
     EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
 
-    // The same name's last part beside the image is found.
+    // The name's last part beside the image is found.
     if (c.err.rfind("cannot find", 0) == 0) {
-      Place("inline-x64.pdb", dir, "a/b/app/x.pdb");
+      Place("inline-x64-longname.pdb", dir, "a/b/app/x.pdb");
       const QueryRun found = testing::RunProgram(kQuery, {"symbolize", dir.File("a/b/app/img.exe"), kAddress});
       EXPECT_EQ(found.status, 0) << found.err;
       EXPECT_EQ(found.out, kRight);
