@@ -481,7 +481,8 @@ class SymbolizeLlvm : public ::testing::TestWithParam<Fixture> {
     auto coff = llvm::object::COFFObjectFile::create((*buffer)->getMemBufferRef());
     ASSERT_TRUE(static_cast<bool>(coff));
     base_ = (*coff)->getImageBase();
-    // Every byte from the image's headers to a page past its last section.
+    // Every byte from the image's headers to a page past its last section,
+    // so that answer i is for RVA i.
     std::uint32_t end = 0;
     for (const Section& s : reference_.sections()) end = std::max(end, s.rva + s.size);
     end = (end + 0x1FFF) & ~0xFFFu;
@@ -509,10 +510,11 @@ class SymbolizeLlvm : public ::testing::TestWithParam<Fixture> {
     return answers;
   }
 
-  // What llvm-symbolizer-14 must answer at index i, made from our answer
+  // What llvm-symbolizer-14 must answer at RVA i, made from our answer
   // there and the faults above, after holding our answer against the PDB's
   // facts where llvm-symbolizer-14 cannot be the reference. ours is the
-  // same style's answers; oursJson the JSON ones, for the start fields.
+  // style's answers, oursLlvm the LLVM style's (for the line at a
+  // function's start); both are indexed by RVA.
   Answer Expected(std::size_t i, Style style, bool inlines, const std::vector<Answer>& ours,
                   const std::vector<Answer>& oursLlvm) {
     const std::uint64_t va = addresses_[i];
@@ -540,8 +542,9 @@ class SymbolizeLlvm : public ::testing::TestWithParam<Fixture> {
           const auto first = reference_.Where(*proc, site, Place{});
           if (expected[k].startAddress != Hex(base_ + proc->rva + Reference::FirstCode(site)) ||
               expected[k].startFile != first.first || expected[k].startLine != first.second) {
-            fail("inline frame " + std::to_string(k) + " starts at " + Hex(base_ + proc->rva + Reference::FirstCode(site)) +
-                 " " + first.first + ":" + std::to_string(first.second));
+            fail("inline frame " + std::to_string(k) + " starts at " +
+                 Hex(base_ + proc->rva + Reference::FirstCode(site)) + " " + first.first + ":" +
+                 std::to_string(first.second));
           }
         }
         if (llvm14 != right) ++nextRangeLines_;
