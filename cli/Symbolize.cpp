@@ -36,6 +36,7 @@ HRESULT LoadForSymbols(const std::string& path, std::shared_ptr<PdbImage>* image
   options.publics = true;
   options.lines = true;
   options.publicNames = DemangleStyle::kSymbolizer;
+  options.dataPublics = true;
   return PdbImage::Load(path, options, image);
 }
 
@@ -74,12 +75,14 @@ int LoadImagePdb(const SymbolizeOptions& o, const ImageIdentity& id, std::shared
   const std::string name = PdbFileName(id.pdbPath);
   const std::string wanted = o.file + " (" + Identity(id.guid, id.age) + ")";
   if (!mismatched.empty()) {
-    return CannotSymbolize("no PDB matches " + wanted + mismatched +
+    return CannotSymbolize("no PDB matches " + wanted + mismatched + unreadable +
                            "; --ignore-mismatch takes the first PDB found");
   }
+  // Files of the PDB's name were found, but none could be read.
+  if (!unreadable.empty()) return CannotSymbolize("no readable PDB for " + wanted + unreadable);
   if (name.empty()) return CannotSymbolize(o.file + " names no usable PDB file: \"" + id.pdbPath + "\"");
   return CannotSymbolize("cannot find " + name + ", the PDB of " + wanted +
-                         ", beside the image, at its recorded path or in a symbol path" + unreadable);
+                         ", beside the image, at its recorded path or in a symbol path");
 }
 
 // Opens what o.file names and sets the load address; exit status.

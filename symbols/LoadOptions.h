@@ -15,6 +15,10 @@ struct LoadOptions {
   bool publics = false;
   // How the publics' names are demangled.
   DemangleStyle publicNames = DemangleStyle::kFull;
+  // Read the publics that mark data too (variables, string literals): a
+  // symbolizer names an address outside every function by the public at or
+  // below it, whatever that public marks.
+  bool dataPublics = false;
   // Keep every module's symbol records and line subsections after the
   // load, and read the type and id streams, for the line and inline-frame
   // facts of a symbolizer. Without it a load keeps of the modules only what

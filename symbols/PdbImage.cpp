@@ -161,14 +161,14 @@ HRESULT PdbImage::Read(MsfFile& file, const LoadOptions& options) {
       if (const HRESULT hr = TypeStream::Parse(std::move(bytes), types); Failed(hr)) return hr;
     }
   }
-  if (options.publics) publicsStatus_ = ReadPublics(file, options.publicNames);
+  if (options.publics) publicsStatus_ = ReadPublics(file, options.publicNames, options.dataPublics);
   return S_OK;
 }
 
 // The publics stream and the symbol-record stream, as the DBI stream names
 // them. A file without a publics stream has no publics; one whose streams
 // are damaged, shared with another, or unreadable gives its reason.
-HRESULT PdbImage::ReadPublics(MsfFile& file, DemangleStyle style) {
+HRESULT PdbImage::ReadPublics(MsfFile& file, DemangleStyle style, bool withData) {
   const std::optional<std::uint32_t> publicsStream = dbi_.publicsStream();
   if (!publicsStream) return S_OK;
   const std::optional<std::uint32_t> recordStream = dbi_.symbolRecordStream();
@@ -182,7 +182,7 @@ HRESULT PdbImage::ReadPublics(MsfFile& file, DemangleStyle style) {
     if (const HRESULT hr = ReadWholeStream(file, *publicsStream, &publicsBytes); Failed(hr)) return hr;
     if (const HRESULT hr = ReadWholeStream(file, *recordStream, &recordBytes); Failed(hr)) return hr;
     const std::size_t read = publicsBytes.size() + recordBytes.size();
-    const HRESULT built = publics_.Build(publicsBytes, std::move(recordBytes), sections_, handle_, style);
+    const HRESULT built = publics_.Build(publicsBytes, std::move(recordBytes), sections_, handle_, style, withData);
     if (Succeeded(built)) streamBytes_ += read;
     return built;
   } catch (const std::bad_alloc&) {

@@ -140,7 +140,7 @@ class PdbImage : public std::enable_shared_from_this<PdbImage> {
 
  private:
   HRESULT Read(MsfFile& file, const LoadOptions& options);
-  HRESULT ReadPublics(MsfFile& file, DemangleStyle style);
+  HRESULT ReadPublics(MsfFile& file, DemangleStyle style, bool withData);
   friend class FrameFinder;  // reads the lines a load kept
   const PdbFunctionSymbol& Function(std::uint32_t i) const { return loaded_.functions[i]; }
   ByteView ModuleSymbols(std::uint32_t module) const;

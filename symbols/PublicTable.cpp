@@ -12,11 +12,12 @@ namespace sorvanta {
 
 HRESULT PublicTable::Build(const std::vector<std::uint8_t>& publicsStream,
                            std::vector<std::uint8_t> recordStream, const SectionTable& sections,
-                           std::uint16_t imageHandle, DemangleStyle style) {
+                           std::uint16_t imageHandle, DemangleStyle style, bool withData) {
   try {
     std::vector<PublicRecord> found;
     const HRESULT read = PublicsStream::Read(ByteView{publicsStream.data(), publicsStream.size()},
-                                             ByteView{recordStream.data(), recordStream.size()}, &found);
+                                             ByteView{recordStream.data(), recordStream.size()}, &found,
+                                             withData);
     if (Failed(read)) return read;
 
     struct Sorted {

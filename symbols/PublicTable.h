@@ -17,8 +17,9 @@
 
 namespace sorvanta {
 
-// The public symbols of an image that mark functions, as records that
-// point into the symbol-record stream, which the table keeps.
+// The public symbols of an image that mark functions (and those that mark
+// data, when asked), as records that point into the symbol-record stream,
+// which the table keeps.
 //
 // Order: by relative address, publics at the same address in record-stream
 // order; publics whose segment names no section come last. Names are shown
@@ -34,12 +35,13 @@ class PublicTable {
   // A block holds the longest demangled name that is shown.
   static constexpr std::size_t kCacheBlockBytes = std::size_t{64} << 10;
 
-  // Reads the publics stream and the symbol-record stream it points into.
-  // E_PDB_CORRUPT when either is damaged (see PublicsStream), E_OUTOFMEMORY;
+  // Reads the publics stream and the symbol-record stream it points into;
+  // the data publics too with withData. E_PDB_CORRUPT when either is
+  // damaged (see PublicsStream), E_OUTOFMEMORY;
   // the table is left empty then.
   HRESULT Build(const std::vector<std::uint8_t>& publicsStream, std::vector<std::uint8_t> recordStream,
                 const SectionTable& sections, std::uint16_t imageHandle,
-                DemangleStyle style = DemangleStyle::kFull);
+                DemangleStyle style = DemangleStyle::kFull, bool withData = false);
 
   std::size_t size() const { return records_.size(); }
   const PdbPublicSymbol& record(std::uint32_t index) const { return records_[index]; }

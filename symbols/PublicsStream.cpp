@@ -20,7 +20,8 @@ constexpr std::size_t kNameAt = 10;
 
 }  // namespace
 
-HRESULT PublicsStream::Read(ByteView publics, ByteView records, std::vector<PublicRecord>* out) {
+HRESULT PublicsStream::Read(ByteView publics, ByteView records, std::vector<PublicRecord>* out,
+                            bool withData) {
   out->clear();
   ByteReader reader(publics);
   std::uint32_t hashBytes = 0;
@@ -63,7 +64,7 @@ HRESULT PublicsStream::Read(ByteView publics, ByteView records, std::vector<Publ
     }
     free = std::uint64_t{offset} + 2 + length;
     const std::uint8_t* body = records.data + offset + 4;
-    if ((Read32(body) & kFunctionFlag) == 0) continue;
+    if (!withData && (Read32(body) & kFunctionFlag) == 0) continue;
     const std::size_t nameRoom = length - 2u - kNameAt;
     const void* nul = std::memchr(body + kNameAt, 0, nameRoom);
     PublicRecord p;

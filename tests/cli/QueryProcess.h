@@ -9,7 +9,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -116,7 +118,10 @@ class QueryProcess {
       for (const pollfd& p : fds) {
         if (p.revents == 0) continue;
         if (p.fd == in_) {
-          const ssize_t n = ::write(in_, input.data() + written, input.size() - written);
+          // No more than the pipe surely holds: a longer write would block
+          // until the child reads it, while the child waits for its output
+          // to be read.
+          const ssize_t n = ::write(in_, input.data() + written, std::min<std::size_t>(input.size() - written, PIPE_BUF));
           if (n > 0) written += static_cast<std::size_t>(n);
           if (n < 0 || written == input.size()) CloseInput();
           continue;
