@@ -377,6 +377,19 @@ TEST(QueryExit, SymbolPathTakesOneFolder) {
   }
 }
 
+// As a coprocess, symbolize answers each address while stdin stays open.
+TEST(QueryExit, SymbolizeAnswersACoprocessAtOnce) {
+  const std::string image = kFixtures + "/inline-x64.exe";
+  QueryProcess coprocess(kQuery, {"symbolize", image});
+  ASSERT_TRUE(coprocess.started());
+  for (const std::string address : {"0x140001000", "0x140001011", "zz"}) {
+    const std::vector<std::string> expected = Lines(Query({"symbolize", image}, address + "\n").out);
+    coprocess.Write(address + "\n");
+    for (const std::string& line : expected) EXPECT_EQ(coprocess.ReadLine(10000), line) << address;
+  }
+  EXPECT_EQ(coprocess.Finish().status, 1);  // "zz" is no address
+}
+
 TEST(QueryExit, HelpAndVersion) {
   QueryRun run = Query({"--version"});
   EXPECT_EQ(run.status, 0);
