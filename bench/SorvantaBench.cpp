@@ -241,12 +241,12 @@ void QueryAddrBatch(benchmark::State& state, const std::string& path) {
   // Each module's line table is built the first time one of its functions
   // is asked for (about a millisecond each); one pass over the addresses
   // first, so the figure is the steady rate of a long batch.
-  for (const std::string& line : lines) answerer.AnswerText(line.data(), line.size(), &out.buffer());
+  for (const std::string& line : lines) answerer.AnswerText(line, &out.buffer());
   out.Flush();
   std::size_t i = 0;
   for (auto _ : state) {
     const std::string& line = lines[i++ & 4095];
-    answerer.AnswerText(line.data(), line.size(), &out.buffer());
+    answerer.AnswerText(line, &out.buffer());
     out.EndRecord();
   }
   out.Flush();
