@@ -7,9 +7,11 @@ Each measurement runs in a process of its own, as a user's run does: the
 heap is fresh and every page used is touched for the first time. Two kinds:
 
 - timed inside the process (sorvanta_bench --fresh=...): the whole-file
-  read (the floor), reading just the streams a load keeps, open, open +
-  list of references, open + every function's six texts; with the loader
-  on 1 thread and on all cores;
+  read (the floor), reading just the streams a load keeps (into fresh
+  memory, and through one reused buffer per thread: the least a reader
+  that does not map the file pays), open, open + list of references,
+  open + every function's six texts; with the loader on 1 thread and on
+  all cores;
 - whole processes, timed from outside: `sorvanta-query list PDB >
   /dev/null` against a small program that reads the whole file, on all
   cores and pinned to one core.
@@ -23,7 +25,7 @@ import subprocess
 import sys
 import time
 
-INSIDE = ["floor", "read_needed", "open", "open_list_refs", "open_list_texts"]
+INSIDE = ["floor", "read_needed", "read_needed_reused", "open", "open_list_refs", "open_list_texts"]
 
 
 def main():

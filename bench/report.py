@@ -128,6 +128,7 @@ FRESH_ROWS = [
     # measure, what it is, target as a ratio to the floor (None: none)
     ("floor", "read the whole file (the floor)", None),
     ("read_needed", "read the streams a load of all bytes would keep", None),
+    ("read_needed_reused", "read them through one reused buffer a thread", None),
     ("open", "open", None),
     ("open_list_refs", "open + list every function (references)", 0.12),
     ("open_list_texts", "open + all six texts of every function", 0.35),
