@@ -155,22 +155,26 @@ def fresh_report(path):
     header = "".join(f"{n + ' 1 thread':<{width}}{n + ' all cores':<{width}}" for n in names)
     print(f"{'measurement':<49} {'target':<10} {header}")
     print("-" * (60 + 2 * width * len(names)))
-    for measure, text, target in FRESH_ROWS:
+    def row(table, measure, floor_measure, text, target, columns):
+        """One line of medians, each with its ratio to the floor of its column."""
         cells = []
         for n in names:
-            for threads in (1, 0):
-                times = inside.get((measure, n, threads))
-                base = inside.get(("floor", n, threads))
+            for column in columns:
+                times = table.get((measure, n, column))
+                base = table.get((floor_measure, n, column))
                 if not times or not base:
                     cells.append(f"{'-':<{width}}")
                     continue
                 ms, floor = statistics.median(times), statistics.median(base)
-                cell = f"{ms:.1f} ms" if measure == "floor" else f"{ms:.1f} ms = {ms / floor:.2f} x"
+                cell = f"{ms:.1f} ms" if measure == floor_measure else f"{ms:.1f} ms = {ms / floor:.2f} x"
                 if target is not None:
                     cell += " ok" if ms <= target * floor else " MISSED"
                 cells.append(f"{cell:<{width}}")
         shown = f"<= {target} x" if target else ""
         print(f"{text:<49} {shown:<10} " + "".join(cells))
+
+    for measure, text, target in FRESH_ROWS:
+        row(inside, measure, "floor", text, target, (1, 0))
 
     print()
     print("Whole processes, timed from outside (pinned: taskset -c 0):")
@@ -178,21 +182,7 @@ def fresh_report(path):
     print(f"{'command':<49} {'target':<10} {header}")
     for measure, text, target in (("process_floor", "a program that reads the whole file", None),
                                   ("query_list", "sorvanta-query list FILE > /dev/null", 0.4)):
-        cells = []
-        for n in names:
-            for cores in ("one", "all"):
-                times = process.get((measure, n, cores))
-                base = process.get(("process_floor", n, cores))
-                if not times or not base:
-                    cells.append(f"{'-':<{width}}")
-                    continue
-                ms, floor = statistics.median(times), statistics.median(base)
-                cell = f"{ms:.1f} ms" if target is None else f"{ms:.1f} ms = {ms / floor:.2f} x"
-                if target is not None:
-                    cell += " ok" if ms <= target * floor else " MISSED"
-                cells.append(f"{cell:<{width}}")
-        shown = f"<= {target} x" if target else ""
-        print(f"{text:<49} {shown:<10} " + "".join(cells))
+        row(process, measure, "process_floor", text, target, ("one", "all"))
 
 
 def answers_report(path):
