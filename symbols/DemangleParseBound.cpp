@@ -106,6 +106,14 @@ bool ParsesWhole(std::string_view name) {
 
 bool ParseIsBounded(std::string_view mangled) {
   const std::size_t n = mangled.size();
+  // Most names have neither an instantiation nor a local scope, and the
+  // parser writes out nothing ahead for them.
+  bool writesAhead = false;
+  for (std::size_t p = mangled.find('?'); p != std::string_view::npos && p + 1 < n && !writesAhead;
+       p = mangled.find('?', p + 1)) {
+    writesAhead = mangled[p + 1] == '$' || StartsLocalScope(mangled.substr(p));
+  }
+  if (!writesAhead) return true;
   // Whole-name bound first: no instantiation or local scope writes more
   // than the name would if it were one instantiation, and each starts at a
   // '?'. Most names, template-heavy ones included, pass this without the

@@ -81,6 +81,13 @@ TEST(Demangler, BackReferenceBombsAreRefusedBeforePrinting) {
   std::string text = "untouched";
   EXPECT_FALSE(DemangleMicrosoft(bomb, DemangleStyle::kSymbolizer, &text));
   EXPECT_EQ(text, "untouched");
+  // A long function name raises the budget, so the bomb takes more than
+  // the quick node-by-node count allows before it is over it.
+  const std::string longer = "?" + std::string(400, 'f') + bomb.substr(2);
+  EXPECT_FALSE(Demangles(longer));
+  // As the function a local static lives in: the parser writes the
+  // function's whole text while it reads the scope, before any tree.
+  EXPECT_FALSE(Demangles("?x@?1?" + bomb + "@4HA"));
 }
 
 }  // namespace
