@@ -25,13 +25,13 @@ std::string_view WithoutCarriageReturn(const char* text, std::size_t size) {
 
 }  // namespace
 
-bool AnswerLines(Output& out, const LineAnswer& answer, const LinePrepare& prepare, std::size_t lookahead) {
+bool AnswerLineBatches(Output& out, const BatchAnswer& answer) {
   const bool flushBeforeWaiting = !IsRegularFile(STDIN_FILENO);
-  std::vector<char> chunk(1 << 16);
+  // Large reads make large batches, which are answered fastest.
+  std::vector<char> chunk(4 << 20);
   std::string pending;  // an unfinished line
   std::string joined;   // the chunk's first line, when it began in the last chunk
   std::vector<std::string_view> lines;
-  if (!prepare) lookahead = 0;
   for (;;) {
     const ssize_t got = ::read(STDIN_FILENO, chunk.data(), chunk.size());
     if (got < 0 && errno == EINTR) continue;
@@ -42,7 +42,6 @@ bool AnswerLines(Output& out, const LineAnswer& answer, const LinePrepare& prepa
       return false;
     }
     if (got == 0) break;  // end of input
-    // The chunk's whole lines, then each answered in turn.
     lines.clear();
     const char* p = chunk.data();
     const char* end = p + got;
@@ -62,16 +61,14 @@ bool AnswerLines(Output& out, const LineAnswer& answer, const LinePrepare& prepa
       }
       p = newline + 1;
     }
-    for (std::size_t i = 0; i < lines.size() && i < lookahead; ++i) prepare(lines[i]);
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-      answer(lines[i], &out.buffer());
-      out.EndRecord();
-      if (lookahead > 0 && i + lookahead < lines.size()) prepare(lines[i + lookahead]);
-    }
+    if (!lines.empty()) answer(lines, out);
     if (flushBeforeWaiting && !out.Flush()) return false;
     if (out.failed()) return false;
   }
-  if (!pending.empty()) answer(WithoutCarriageReturn(pending.data(), pending.size()), &out.buffer());
+  if (!pending.empty()) {
+    lines.assign(1, WithoutCarriageReturn(pending.data(), pending.size()));
+    answer(lines, out);
+  }
   return out.Flush();
 }
 

@@ -214,16 +214,18 @@ void AppendFunctionLines(const PdbImage& image, const NameMatcher* filter, Outpu
 AddressAnswerer::AddressAnswerer(std::shared_ptr<PdbImage> image, bool publics, OutputFormat format)
     : image_(std::move(image)),
       publics_(publics),
-      format_(format),
-      readAhead_(PdbImage::kPrefetchSteps,
-                 [image = image_.get()](std::uint64_t va, int step) { image->PrefetchFunctionAt(va, step); }) {}
+      format_(format) {}
 
 void AddressAnswerer::AnswerText(std::string_view text, TextBuffer* out) {
   std::uint64_t va = 0;
-  if (readAhead_.Take(text, &va)) {
+  if (ParseAddress(text, &va)) {
     Answer(va, out);
-    return;
+  } else {
+    AnswerNotAnAddress(text, out);
   }
+}
+
+void AddressAnswerer::AnswerNotAnAddress(std::string_view text, TextBuffer* out) {
   std::fprintf(stderr, "sorvanta-query: not an address: %.*s\n", static_cast<int>(text.size()), text.data());
   allAddresses_ = false;
   if (format_ == OutputFormat::kJson) {

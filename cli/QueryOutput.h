@@ -7,7 +7,6 @@
 #include <string>
 #include <string_view>
 
-#include "ReadAhead.h"
 #include "TextBuffer.h"
 
 namespace sorvanta {
@@ -72,13 +71,11 @@ class AddressAnswerer {
   AddressAnswerer(std::shared_ptr<PdbImage> image, bool publics, OutputFormat format);
 
   void Answer(std::uint64_t va, TextBuffer* out);
-  // One line of text, read with the strict address rule; text that is no
-  // address is answered "TEXT\t?? (not an address)" (an Error in JSON),
-  // with a message on standard error.
+  // One line of text, read with the strict address rule.
   void AnswerText(std::string_view text, TextBuffer* out);
-  // Reads ahead for a line that AnswerText will be given up to
-  // ReadAhead::kLookahead lines later (see ReadAhead).
-  void Prepare(std::string_view text) { readAhead_.Prepare(text); }
+  // Text that is no address: "TEXT\t?? (not an address)" (an Error in
+  // JSON), with a message on standard error.
+  void AnswerNotAnAddress(std::string_view text, TextBuffer* out);
   // False once some text was no address.
   bool allAddresses() const { return allAddresses_; }
 
@@ -92,7 +89,6 @@ class AddressAnswerer {
   OutputFormat format_;
   std::string scratch_;
   bool allAddresses_ = true;
-  ReadAhead readAhead_;
 };
 
 }  // namespace sorvanta

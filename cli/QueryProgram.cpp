@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "AddressBatch.h"
 #include "AddressText.h"
 #include "InputLines.h"
 #include "NameMatch.h"
@@ -168,9 +169,11 @@ int RunAddr(const Options& o) {
   Output out(stdout);
   bool written;
   if (o.addresses.empty()) {
-    written = AnswerLines(
-        out, [&](std::string_view line, TextBuffer* text) { answerer.AnswerText(line, text); },
-        [&](std::string_view line) { answerer.Prepare(line); }, ReadAhead::kLookahead);
+    AddressBatch batch([&](std::uint64_t va, TextBuffer* text) { answerer.Answer(va, text); },
+                       [&](std::string_view line, TextBuffer* text) { answerer.AnswerNotAnAddress(line, text); },
+                       AddressBatch::HeldLimitFor(image->functionCount()));
+    written = AnswerLineBatches(
+        out, [&](const std::vector<std::string_view>& lines, Output& batchOut) { batch.AnswerAll(lines, batchOut); });
   } else {
     for (const std::string& address : o.addresses) {
       answerer.AnswerText(address, &out.buffer());

@@ -5,9 +5,9 @@
 #include <memory>
 #include <string>
 
+#include "AddressBatch.h"
 #include "AddressText.h"
 #include "FrameFinder.h"
-#include "ReadAhead.h"
 #include "FrameOutput.h"
 #include "ImageFile.h"
 #include "InputLines.h"
@@ -128,37 +128,40 @@ int RunSymbolize(const SymbolizeOptions& o) {
   std::vector<Frame> frames;
   bool allAddresses = true;
 
-  ReadAhead readAhead(FrameFinder::kPrefetchSteps,
-                      [&finder](std::uint64_t va, int step) { finder.Prefetch(va, step); });
-  auto answer = [&](std::string_view text, TextBuffer* out) {
-    std::uint64_t va = 0;
-    if (!readAhead.Take(text, &va)) {
-      std::fprintf(stderr, "%s: not an address: %.*s\n", kProgram, static_cast<int>(text.size()), text.data());
-      allAddresses = false;
-      AppendNotAnAddress(o.style, text, o.file, out);
-      return;
-    }
+  auto answer = [&](std::uint64_t va, TextBuffer* out) {
     finder.FramesAt(va, wanted, &frames);
     AppendFrames(o.style, va, o.file, frames, out);
+  };
+  auto notAnAddress = [&](std::string_view text, TextBuffer* out) {
+    std::fprintf(stderr, "%s: not an address: %.*s\n", kProgram, static_cast<int>(text.size()), text.data());
+    allAddresses = false;
+    AppendNotAnAddress(o.style, text, o.file, out);
   };
 
   Output out(stdout);
   bool written;
   if (o.addresses.empty()) {
-    written = AnswerLines(
-        out,
-        [&](std::string_view line, TextBuffer* text) {
-          answer(line, text);
-          if (o.style == OutputStyle::kJson) text->Push('\n');
-        },
-        [&](std::string_view line) { readAhead.Prepare(line); }, ReadAhead::kLookahead);
+    // One JSON object a line.
+    const auto lineEnd = [&](TextBuffer* out) {
+      if (o.style == OutputStyle::kJson) out->Push('\n');
+    };
+    AddressBatch batch([&](std::uint64_t va, TextBuffer* text) { answer(va, text), lineEnd(text); },
+                       [&](std::string_view line, TextBuffer* text) { notAnAddress(line, text), lineEnd(text); },
+                       AddressBatch::HeldLimitFor(image->functionCount()));
+    written = AnswerLineBatches(
+        out, [&](const std::vector<std::string_view>& lines, Output& batchOut) { batch.AnswerAll(lines, batchOut); });
   } else {
     // Addresses on the command line are one answer: a JSON array, as
     // llvm-symbolizer writes them.
     if (o.style == OutputStyle::kJson) out.buffer().Push('[');
     for (std::size_t i = 0; i < o.addresses.size(); ++i) {
       if (o.style == OutputStyle::kJson && i > 0) out.buffer().Push(',');
-      answer(o.addresses[i], &out.buffer());
+      std::uint64_t va = 0;
+      if (ParseAddress(o.addresses[i], &va)) {
+        answer(va, &out.buffer());
+      } else {
+        notAnAddress(o.addresses[i], &out.buffer());
+      }
       out.EndRecord();
     }
     if (o.style == OutputStyle::kJson) out.buffer().Append("]\n");

@@ -97,20 +97,6 @@ void FrameFinder::InlineeName(std::uint32_t inlinee, std::string* name) const {
   }
 }
 
-void FrameFinder::Prefetch(std::uint64_t va, int step) const {
-  if (step < PdbImage::kPrefetchSteps) {
-    image_.PrefetchPublicAt(va, step);
-    return image_.PrefetchFunctionAt(va, step);
-  }
-  // The function's record is in: its procedure's symbols and its lines.
-  const std::optional<std::uint32_t> function = image_.FindFunction(va);
-  if (!function) return;
-  const std::uint32_t module = image_.Function(*function).module();
-  if (const std::unique_ptr<ModuleLines>& lines = modules_[module]) {
-    lines->Prefetch(*function - image_.loaded_.modules[module].firstFunction, step - PdbImage::kPrefetchSteps);
-  }
-}
-
 // The next frame, reusing one left from an earlier address (and the
 // memory of its name) where there is one.
 Frame& FrameFinder::NextFrame(std::vector<Frame>* frames) {

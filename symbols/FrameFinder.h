@@ -50,10 +50,6 @@ class FrameFinder {
   // function. With no function there, the nearest public at or below va in
   // its section, alone; with neither, no frame.
   void FramesAt(std::uint64_t va, Wanted wanted, std::vector<Frame>* frames);
-  // Reads ahead for FramesAt(va) in steps a few addresses apart (see
-  // PdbImage::PrefetchFunctionAt), without waiting for memory.
-  static constexpr int kPrefetchSteps = PdbImage::kPrefetchSteps + ModuleLines::kPrefetchSteps;
-  void Prefetch(std::uint64_t va, int step) const;
 
  private:
   void FindFrames(std::uint64_t va, Wanted wanted, std::vector<Frame>* frames);

@@ -173,23 +173,6 @@ std::size_t FunctionAddressIndex::FirstBlockReaching(std::size_t begin, std::siz
   return kNone;
 }
 
-void FunctionAddressIndex::Prefetch(std::uint32_t rva, int step) const {
-  const std::size_t b = BucketOf(rva);
-  if (b + 1 >= buckets_.size()) return;
-  if (step == 0) {
-    __builtin_prefetch(&buckets_[b]);
-    return;
-  }
-  // The answer is usually the bucket's last entry at or below rva, or the
-  // one just before the bucket.
-  const std::size_t end = buckets_[b + 1];
-  if (end == 0) return;
-  __builtin_prefetch(&entries_[end - 1]);
-  __builtin_prefetch(&reach_[end - 1]);
-  const std::size_t begin = buckets_[b];
-  if (begin > 0) __builtin_prefetch(&entries_[begin - 1]);
-}
-
 std::size_t FunctionAddressIndex::BucketOf(std::uint32_t rva) const {
   // With every start in one bucket the shift is 32, which a 32-bit value
   // cannot be shifted by.

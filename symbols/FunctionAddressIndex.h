@@ -32,10 +32,6 @@ class FunctionAddressIndex {
   // [start, start + length) holds it.
   std::optional<std::uint32_t> Find(std::uint32_t rva) const;
 
-  // Reads ahead for Find(rva) without waiting for memory: step 0 brings in
-  // rva's bucket, step 1 (once that is in) the entries the bucket names.
-  void Prefetch(std::uint32_t rva, int step) const;
-
   // Every function given to Build, zero-length ones included.
   std::size_t size() const { return count_; }
   std::uint32_t maxStart() const { return maxStart_; }

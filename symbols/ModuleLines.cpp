@@ -70,29 +70,6 @@ std::optional<std::uint32_t> ModuleLines::ProcedureOffset(std::uint32_t k) const
   return procedures_[k];
 }
 
-void ModuleLines::Prefetch(std::uint32_t k, int step) const {
-  if (k >= procedures_.size()) return;
-  if (step == 0) {
-    __builtin_prefetch(&procedures_[k]);
-    __builtin_prefetch(&procedureRanges_[k]);
-    return;
-  }
-  const std::uint32_t i = procedureRanges_[k];
-  if (step == 1) {
-    if (i != kNoRange) __builtin_prefetch(&ranges_[i]);
-    // The procedure's record, and the records after it where its inlined
-    // calls are.
-    for (std::uint32_t at = procedures_[k]; at < symbols_.size && at - procedures_[k] < 256; at += 64) {
-      __builtin_prefetch(symbols_.data + at);
-    }
-    return;
-  }
-  if (i != kNoRange && ranges_[i].at < c13_.size) {
-    __builtin_prefetch(c13_.data + ranges_[i].at);
-    __builtin_prefetch(c13_.data + ranges_[i].at + 64);
-  }
-}
-
 std::size_t ModuleLines::RangesUpTo(std::uint32_t rva, std::uint32_t k) const {
   // Most often the procedure's own subsection is the last to start at or
   // before rva, which the next one's start tells at once.

@@ -48,12 +48,6 @@ class ModuleLines {
   // inlinee-lines subsections (the first entry for it).
   std::optional<Position> InlineeStart(std::uint32_t inlinee) const;
 
-  // Reads ahead for the k-th procedure's records and lines, without
-  // waiting for memory: step 0 where they are, step 1 the records and the
-  // subsection's place, step 2 its lines.
-  static constexpr int kPrefetchSteps = 3;
-  void Prefetch(std::uint32_t k, int step) const;
-
  private:
   static constexpr std::uint32_t kNoRange = UINT32_MAX;
   // How many subsections start at or before rva (k as for LineAt).

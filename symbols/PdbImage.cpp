@@ -213,26 +213,6 @@ std::optional<std::uint64_t> PdbImage::FunctionAddress(std::uint32_t i) const {
   return loadAddress_ + *rva;
 }
 
-void PdbImage::PrefetchFunctionAt(std::uint64_t va, int step) const {
-  if (va < loadAddress_ || va - loadAddress_ > UINT32_MAX) return;
-  const auto rva = static_cast<std::uint32_t>(va - loadAddress_);
-  const FunctionAddressIndex& index = AddressIndex();
-  if (step < 2) {
-    index.Prefetch(rva, step);
-    return;
-  }
-  const std::optional<std::uint32_t> f = index.Find(rva);
-  if (!f) return;
-  const PdbFunctionSymbol& record = Function(*f);
-  if (step == 2) {
-    __builtin_prefetch(&record);
-    return;
-  }
-  const LoadedModule& module = loaded_.modules[record.module()];
-  __builtin_prefetch(&module);
-  __builtin_prefetch(module.names + record.nameOffset());
-}
-
 std::string_view PdbImage::ObjectFile(std::uint32_t i) const {
   const LoadedModule& module = loaded_.modules[Function(i).module()];
   return module.isLinker ? std::string_view() : module.name;
@@ -283,11 +263,6 @@ std::uint64_t PdbImage::FoundPublicAddress(std::uint32_t i) const { return loadA
 std::optional<std::uint32_t> PdbImage::FindPublicAtOrBelow(std::uint64_t va) const {
   if (va < loadAddress_ || va - loadAddress_ > UINT32_MAX) return std::nullopt;
   return publics_.FindAtOrBelow(static_cast<std::uint32_t>(va - loadAddress_));
-}
-
-void PdbImage::PrefetchPublicAt(std::uint64_t va, int step) const {
-  if (va < loadAddress_ || va - loadAddress_ > UINT32_MAX) return;
-  publics_.Prefetch(static_cast<std::uint32_t>(va - loadAddress_), step);
 }
 
 HRESULT PdbImage::SetLoadAddress(std::uint64_t loadAddress) {

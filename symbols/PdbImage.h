@@ -85,12 +85,6 @@ class PdbImage : public std::enable_shared_from_this<PdbImage> {
   // The function whose code holds va: of several, the one with the
   // greatest start, then the first listed.
   std::optional<std::uint32_t> FindFunction(std::uint64_t va) const;
-  // Reads ahead for answering va, in steps a few addresses apart, so that
-  // many answers wait for memory at once rather than one after another:
-  // steps 0 and 1 bring in the address index, step 2 the function's
-  // record, step 3 its name and module. None of them waits for memory.
-  static constexpr int kPrefetchSteps = 4;
-  void PrefetchFunctionAt(std::uint64_t va, int step) const;
 
   // ---- Public symbols that mark functions, in address order.
   // S_FALSE when the load did not ask for them; S_OK when they were read
@@ -105,9 +99,6 @@ class PdbImage : public std::enable_shared_from_this<PdbImage> {
   std::uint64_t FoundPublicAddress(std::uint32_t i) const;
   // The public at or below va, inside its section.
   std::optional<std::uint32_t> FindPublicAtOrBelow(std::uint64_t va) const;
-  // Reads ahead for FindPublicAtOrBelow(va) and its name, in the steps of
-  // PrefetchFunctionAt.
-  void PrefetchPublicAt(std::uint64_t va, int step) const;
   std::vector<std::uint32_t> FindPublics(std::string_view name, bool caseInsensitive) const {
     return publics_.Find(name, caseInsensitive);
   }

@@ -149,35 +149,6 @@ std::optional<std::uint32_t> PublicTable::FindAtOrBelow(std::uint32_t rva) const
   return static_cast<std::uint32_t>(index);
 }
 
-void PublicTable::Prefetch(std::uint32_t rva, int step) const {
-  if (rvas_.empty()) return;
-  const std::uint64_t bucket = std::uint64_t{rva} >> shift_;
-  if (bucket + 1 >= buckets_.size()) return;
-  if (step == 0) {
-    __builtin_prefetch(&buckets_[bucket]);
-    return;
-  }
-  if (step == 1) {
-    const std::uint32_t end = buckets_[bucket + 1];
-    if (end > 0) __builtin_prefetch(&rvas_[end - 1]);
-    if (buckets_[bucket] > 0) __builtin_prefetch(&rvas_[buckets_[bucket] - 1]);
-    return;
-  }
-  const std::optional<std::uint32_t> found = FindAtOrBelow(rva);
-  if (!found) return;
-  const PdbPublicSymbol& p = records_[*found];
-  if (step == 2) {
-    __builtin_prefetch(&p);
-    __builtin_prefetch(&sectionEnds_[*found]);
-    return;
-  }
-  if (p.demangled() == PdbPublicSymbol::Demangled::kCached) {
-    __builtin_prefetch(cache_[p.demangledAt() / kCacheBlockBytes].get() + p.demangledAt() % kCacheBlockBytes);
-  } else {
-    __builtin_prefetch(recordBytes_.data() + p.nameOffset());
-  }
-}
-
 std::vector<std::uint32_t> PublicTable::Find(std::string_view name, bool caseInsensitive) const {
   std::string scratch;
   auto shown = [&](std::uint32_t i) { return Name(i, &scratch); };

@@ -62,11 +62,6 @@ class PublicTable {
   // section (the first of several at that address); none when rva lies
   // outside the section of the public below it.
   std::optional<std::uint32_t> FindAtOrBelow(std::uint32_t rva) const;
-  // Reads ahead for FindAtOrBelow(rva) and the name of what it finds,
-  // without waiting for memory: step 0 the bucket, step 1 the addresses it
-  // names, step 2 the public's record, step 3 its name.
-  void Prefetch(std::uint32_t rva, int step) const;
-
   // Publics whose demangled name equals name (UTF-8): with case folded
   // when caseInsensitive, else exactly. In table order. The first search
   // indexes every public's name.
