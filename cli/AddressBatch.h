@@ -17,12 +17,15 @@ namespace sorvanta {
 // addresses, answered as they come, each wait for several cache misses
 // deep in tables far larger than the cache; answered in address order,
 // they walk those tables forwards, a page at a time, and an address that
-// repeats in the batch is answered once.
+// repeats in the batch is answered once. With several answerers, each
+// answers one run of the sorted addresses on a thread of its own.
 //
-// The answers wait in one buffer until the batch is written. Once it
-// holds heldLimit bytes, the addresses left are answered as their lines
-// come, so a batch whose answers are huge (long names, deep inline
-// chains) never holds much more than that beside one answer.
+// The answers wait in memory until they are written, so the lines are
+// taken as many at a time as the answers before them say will take about
+// heldLimit bytes. Should the answers hold more, the addresses left are
+// answered as their lines come, so answers that grow huge (long names,
+// deep inline chains) never hold much more than that beside one answer
+// per thread.
 class AddressBatch {
  public:
   // Appends the answer to an address, or to a line that is no address.
@@ -37,10 +40,15 @@ class AddressBatch {
     return std::clamp(symbols * 64, std::size_t{4} << 20, kHeldLimit);
   }
 
-  AddressBatch(Answer answer, NotAnAddress notAnAddress, std::size_t heldLimit = kHeldLimit)
-      : answer_(std::move(answer)), notAnAddress_(std::move(notAnAddress)), heldLimit_(heldLimit) {}
+  // answerers: one for each thread to answer on. The first runs on the
+  // calling thread, and alone answers what the batch does not hold; the
+  // others run at the same time as it, each on its own thread. notAnAddress
+  // runs on the calling thread.
+  AddressBatch(std::vector<Answer> answerers, NotAnAddress notAnAddress, std::size_t heldLimit = kHeldLimit);
 
-  // Answers every line, in order, into out (calling out.EndRecord() after each).
+  // Answers every line, in order, into out (calling out.EndRecord() after
+  // each). An exception thrown by an answerer (such as std::bad_alloc) is
+  // thrown again here once every thread has stopped.
   void AnswerAll(const std::vector<std::string_view>& lines, Output& out);
 
  private:
@@ -48,22 +56,37 @@ class AddressBatch {
     std::uint64_t va;
     std::uint32_t line;
   };
-  struct Held {  // an answer in held_
+  struct Held {  // an answer in held_[part]
+    std::size_t part;
     std::size_t begin;
     std::size_t end;
   };
   static constexpr std::uint32_t kNoAddress = UINT32_MAX;
   static constexpr std::size_t kNotHeld = SIZE_MAX;
 
-  Answer answer_;
+  // The least bytes an answer is expected to take, and the first guess.
+  static constexpr std::size_t kLeastPerAnswer = 16;
+  static constexpr std::size_t kFirstPerAnswer = 128;
+
+  // Answers lines [first, end).
+  void AnswerLines(const std::vector<std::string_view>& lines, std::size_t first, std::size_t end, Output& out);
+  // Answers vas_[begin, end) with answerers_[part] into held_[part].
+  void AnswerRun(std::size_t part, std::size_t begin, std::size_t end, std::size_t limit);
+
+  std::vector<Answer> answerers_;
   NotAnAddress notAnAddress_;
   std::size_t heldLimit_;
   std::vector<Address> sorted_;
   std::vector<Address> scratch_;
+  std::size_t heldPerAnswer_ = kFirstPerAnswer;  // as the last lines' answers took, and a quarter more
   std::vector<std::uint32_t> answerOf_;  // per line: its address's place in answers_, or kNoAddress
   std::vector<std::uint64_t> vas_;       // per answer
   std::vector<Held> answers_;
-  TextBuffer held_;
+  // Per answerer; a cache line each, as threads write them all the time.
+  struct alignas(64) HeldText {
+    TextBuffer text;
+  };
+  std::vector<HeldText> held_;
 };
 
 }  // namespace sorvanta

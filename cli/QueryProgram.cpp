@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <iostream>
 #include <new>
 #include <optional>
@@ -169,7 +171,23 @@ int RunAddr(const Options& o) {
   Output out(stdout);
   bool written;
   if (o.addresses.empty()) {
-    AddressBatch batch([&](std::uint64_t va, TextBuffer* text) { answerer.Answer(va, text); },
+    // One answerer for each thread that answers.
+    const unsigned threads = std::max(1u, std::thread::hardware_concurrency());
+    if (threads > 1) image->PrepareConcurrentLookups();
+    // A cache line each, as each thread writes its own all the time.
+    struct alignas(64) Other {
+      Other(std::shared_ptr<PdbImage> image, bool publics, OutputFormat format)
+          : answerer(std::move(image), publics, format) {}
+      AddressAnswerer answerer;
+    };
+    std::deque<Other> others;
+    std::vector<AddressBatch::Answer> answering = {
+        [&](std::uint64_t va, TextBuffer* text) { answerer.Answer(va, text); }};
+    while (answering.size() < threads) {
+      AddressAnswerer& other = others.emplace_back(image, o.publics, FormatOf(o)).answerer;
+      answering.push_back([&other](std::uint64_t va, TextBuffer* text) { other.Answer(va, text); });
+    }
+    AddressBatch batch(std::move(answering),
                        [&](std::string_view line, TextBuffer* text) { answerer.AnswerNotAnAddress(line, text); },
                        AddressBatch::HeldLimitFor(image->functionCount()));
     written = AnswerLineBatches(

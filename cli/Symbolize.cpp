@@ -1,9 +1,13 @@
 #include "Symbolize.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "AddressBatch.h"
 #include "AddressText.h"
@@ -121,17 +125,27 @@ int Open(const SymbolizeOptions& o, std::shared_ptr<PdbImage>* image) {
 int RunSymbolize(const SymbolizeOptions& o) {
   std::shared_ptr<PdbImage> image;
   if (const int status = Open(o, &image); status != kExitOk) return status;
-  FrameFinder finder(*image);
   FrameFinder::Wanted wanted;
   wanted.inlines = o.inlines;
   wanted.starts = o.style == OutputStyle::kJson;  // only JSON shows them
-  std::vector<Frame> frames;
   bool allAddresses = true;
 
-  auto answer = [&](std::uint64_t va, TextBuffer* out) {
-    finder.FramesAt(va, wanted, &frames);
-    AppendFrames(o.style, va, o.file, frames, out);
+  // A finder and its frames for each thread that answers, a cache line
+  // each, as each thread writes its own all the time.
+  struct alignas(64) Answerer {
+    FrameFinder finder;
+    std::vector<Frame> frames;
   };
+  const unsigned threads = o.addresses.empty() ? std::max(1u, std::thread::hardware_concurrency()) : 1;
+  if (threads > 1) image->PrepareConcurrentLookups();
+  std::deque<Answerer> answerers;
+  answerers.push_back({FrameFinder(*image), {}});
+  while (answerers.size() < threads) answerers.push_back({answerers.front().finder.ForAnotherThread(), {}});
+  auto answerWith = [&](Answerer& a, std::uint64_t va, TextBuffer* out) {
+    a.finder.FramesAt(va, wanted, &a.frames);
+    AppendFrames(o.style, va, o.file, a.frames, out);
+  };
+  auto answer = [&](std::uint64_t va, TextBuffer* out) { answerWith(answerers.front(), va, out); };
   auto notAnAddress = [&](std::string_view text, TextBuffer* out) {
     std::fprintf(stderr, "%s: not an address: %.*s\n", kProgram, static_cast<int>(text.size()), text.data());
     allAddresses = false;
@@ -145,7 +159,11 @@ int RunSymbolize(const SymbolizeOptions& o) {
     const auto lineEnd = [&](TextBuffer* out) {
       if (o.style == OutputStyle::kJson) out->Push('\n');
     };
-    AddressBatch batch([&](std::uint64_t va, TextBuffer* text) { answer(va, text), lineEnd(text); },
+    std::vector<AddressBatch::Answer> answering;
+    for (Answerer& a : answerers) {
+      answering.push_back([&](std::uint64_t va, TextBuffer* text) { answerWith(a, va, text), lineEnd(text); });
+    }
+    AddressBatch batch(std::move(answering),
                        [&](std::string_view line, TextBuffer* text) { notAnAddress(line, text), lineEnd(text); },
                        AddressBatch::HeldLimitFor(image->functionCount()));
     written = AnswerLineBatches(

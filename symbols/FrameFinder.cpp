@@ -28,17 +28,26 @@ std::string_view WithoutCallingConvention(std::string_view name) {
 }  // namespace
 
 FrameFinder::FrameFinder(const PdbImage& image)
-    : image_(image), win32_(image.dbi_.machine() == kMachineI386), modules_(image.loaded_.modules.size()) {}
+    : FrameFinder(image, std::make_shared<SharedLines>(image.loaded_.modules.size())) {}
+
+FrameFinder::FrameFinder(const PdbImage& image, std::shared_ptr<SharedLines> lines)
+    : image_(image), win32_(image.dbi_.machine() == kMachineI386), lines_(std::move(lines)) {}
 
 FrameFinder::~FrameFinder() = default;
 
+FrameFinder FrameFinder::ForAnotherThread() const { return FrameFinder(image_, lines_); }
+
 const ModuleLines& FrameFinder::Lines(std::uint32_t module) {
-  std::unique_ptr<ModuleLines>& lines = modules_[module];
-  if (!lines) {
-    lines = std::make_unique<ModuleLines>(image_.ModuleSymbols(module), image_.ModuleC13(module),
-                                          image_.sections_);
-  }
-  return *lines;
+  std::atomic<const ModuleLines*>& built = lines_->built[module];
+  if (const ModuleLines* lines = built.load(std::memory_order_acquire)) return *lines;
+  // Built outside the lock; of two threads that build one, the first to
+  // finish keeps its facts.
+  auto made = std::make_unique<ModuleLines>(image_.ModuleSymbols(module), image_.ModuleC13(module), image_.sections_);
+  const std::lock_guard<std::mutex> lock(lines_->mutex);
+  if (const ModuleLines* lines = built.load(std::memory_order_relaxed)) return *lines;
+  built.store(made.get(), std::memory_order_release);
+  lines_->owned[module] = std::move(made);
+  return *lines_->owned[module];
 }
 
 std::string_view FrameFinder::FileName(const ModuleLines& lines, std::uint32_t checksum) const {

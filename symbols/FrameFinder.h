@@ -1,7 +1,9 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -40,6 +42,11 @@ class FrameFinder {
   explicit FrameFinder(const PdbImage& image);
   ~FrameFinder();
 
+  // Another finder over the same image, for another thread: the two share
+  // the line facts either builds, and may find frames at once once the
+  // image's PrepareConcurrentLookups has run.
+  FrameFinder ForAnotherThread() const;
+
   // What to find besides each frame's name and position.
   struct Wanted {
     bool inlines = true;  // the calls inlined at the address
@@ -61,9 +68,18 @@ class FrameFinder {
   void InlineeName(std::uint32_t inlinee, std::string* name) const;
   void AppendShownName(std::string_view name, std::string* out) const;
 
+  // Each module's line facts, built by whichever finder first needs them.
+  struct SharedLines {
+    explicit SharedLines(std::size_t modules) : built(modules), owned(modules) {}
+    std::vector<std::atomic<const ModuleLines*>> built;
+    std::mutex mutex;  // held while one is kept
+    std::vector<std::unique_ptr<ModuleLines>> owned;
+  };
+  FrameFinder(const PdbImage& image, std::shared_ptr<SharedLines> lines);
+
   const PdbImage& image_;
   bool win32_;  // x86: extern "C" names carry the decorations of their convention
-  std::vector<std::unique_ptr<ModuleLines>> modules_;
+  std::shared_ptr<SharedLines> lines_;
   std::vector<InlineFrame> inline_;
   std::string scratch_;
   std::size_t used_ = 0;  // frames filled for the address being answered

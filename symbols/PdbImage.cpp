@@ -236,6 +236,12 @@ std::optional<std::uint32_t> PdbImage::FindFunction(std::uint64_t va) const {
   return AddressIndex().Find(static_cast<std::uint32_t>(va - loadAddress_));
 }
 
+void PdbImage::PrepareConcurrentLookups() const {
+  AddressIndex();
+  types_.IndexRecords();
+  ids_.IndexRecords();
+}
+
 const FunctionAddressIndex& PdbImage::AddressIndex() const {
   if (!addressIndex_) {
     std::vector<FunctionAddressIndex::Entry> entries;

@@ -42,7 +42,8 @@ namespace sorvanta {
 // built whole before it is kept, so running out of memory part-way
 // (std::bad_alloc) leaves the image as it was and the next call tries
 // again. Symbols handed out share ownership of the image. One thread at a
-// time.
+// time, except that after PrepareConcurrentLookups several threads may
+// find functions and publics by address, and show them, at once.
 class PdbImage : public std::enable_shared_from_this<PdbImage> {
   struct Token {};
 
@@ -85,6 +86,12 @@ class PdbImage : public std::enable_shared_from_this<PdbImage> {
   // The function whose code holds va: of several, the one with the
   // greatest start, then the first listed.
   std::optional<std::uint32_t> FindFunction(std::uint64_t va) const;
+
+  // Builds what finding by address and naming inlined functions build on
+  // first use, so that threads may then call FindFunction,
+  // FindPublicAtOrBelow and the other const lookups at once. Throws
+  // std::bad_alloc, leaving the image as it was.
+  void PrepareConcurrentLookups() const;
 
   // ---- Public symbols that mark functions, in address order.
   // S_FALSE when the load did not ask for them; S_OK when they were read

@@ -47,14 +47,27 @@ class PdbPublicSymbol final : public IDiaSymbol {
     kRaw,      // shown as stored: no name to demangle, or too long
     kCached,   // at demangledAt() in the cache
     kMade,     // demangles, but the cache had no room: made on each use
+    kClaimed,  // being cached by one thread: made on each use till then
   };
-  Demangled demangled() const { return demangled_; }
+  // The state is read and set atomically, and the place and length of a
+  // cached name are set before its state, so that threads can show names
+  // at once while one of them caches a name (see PublicTable::Name).
+  Demangled demangled() const { return static_cast<Demangled>(__atomic_load_n(&demangled_, __ATOMIC_ACQUIRE)); }
   std::uint32_t demangledAt() const { return demangledAt_; }
   std::uint16_t demangledLength() const { return demangledLength_; }
-  void setDemangled(Demangled state, std::uint32_t at = 0, std::uint16_t length = 0) {
-    demangled_ = state;
+  void setDemangled(Demangled state) {
+    __atomic_store_n(&demangled_, static_cast<std::uint8_t>(state), __ATOMIC_RELEASE);
+  }
+  // Whether this thread is the one to cache the name (from kUnknown).
+  bool ClaimForCache() {
+    auto expected = static_cast<std::uint8_t>(Demangled::kUnknown);
+    return __atomic_compare_exchange_n(&demangled_, &expected, static_cast<std::uint8_t>(Demangled::kClaimed), false,
+                                       __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE);
+  }
+  void setCached(std::uint32_t at, std::uint16_t length) {
     demangledAt_ = at;
     demangledLength_ = length;
+    setDemangled(Demangled::kCached);
   }
 
  private:
@@ -66,7 +79,7 @@ class PdbPublicSymbol final : public IDiaSymbol {
   std::uint16_t segment_;
   std::uint16_t demangledLength_ = 0;
   std::uint32_t demangledAt_ = 0;
-  Demangled demangled_ = Demangled::kUnknown;
+  std::uint8_t demangled_ = static_cast<std::uint8_t>(Demangled::kUnknown);
 };
 
 }  // namespace sorvanta

@@ -1,6 +1,7 @@
 #include "PublicTable.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <utility>
@@ -96,40 +97,74 @@ std::string_view PublicTable::Name(std::uint32_t index, std::string* scratch) co
     case Demangled::kRaw:
       return RawName(index);
     case Demangled::kCached:
-      return std::string_view(cache_[p.demangledAt() / kCacheBlockBytes].get() + p.demangledAt() % kCacheBlockBytes,
-                              p.demangledLength());
+      return CachedName(p);
     case Demangled::kUnknown:
     case Demangled::kMade:
+    case Demangled::kClaimed:
       break;
   }
   if (!DemangleMicrosoft(RawName(index), style_, scratch)) {
     p.setDemangled(Demangled::kRaw);
     return RawName(index);
   }
-  if (p.demangled() == Demangled::kUnknown) {
-    try {
-      const std::size_t size = scratch->size();
-      const std::size_t limit = CacheLimit();
-      if ((cache_.empty() || kCacheBlockBytes - cacheUsed_ < size) && size <= kCacheBlockBytes &&
-          (cache_.size() + 1) * kCacheBlockBytes <= limit) {
-        cache_.reserve(limit / kCacheBlockBytes);
-        cache_.push_back(std::make_unique<char[]>(kCacheBlockBytes));
-        cacheUsed_ = 0;
-      }
-      if (!cache_.empty() && kCacheBlockBytes - cacheUsed_ >= size) {
-        char* const block = cache_.back().get();
-        std::memcpy(block + cacheUsed_, scratch->data(), size);
-        const auto at = static_cast<std::uint32_t>((cache_.size() - 1) * kCacheBlockBytes + cacheUsed_);
-        cacheUsed_ += size;
-        p.setDemangled(Demangled::kCached, at, static_cast<std::uint16_t>(size));
-        return std::string_view(block + at % kCacheBlockBytes, size);
-      }
-    } catch (const std::bad_alloc&) {
-      // No cache: the name is made again when next asked for.
+  // Of threads that made the name at once, one caches it.
+  if (!p.ClaimForCache()) return *scratch;
+  try {
+    std::uint32_t at = 0;
+    if (char* room = CacheRoom(scratch->size(), &at)) {
+      std::memcpy(room, scratch->data(), scratch->size());
+      p.setCached(at, static_cast<std::uint16_t>(scratch->size()));
+      return std::string_view(room, scratch->size());
     }
-    p.setDemangled(Demangled::kMade);
+  } catch (const std::bad_alloc&) {
+    // No cache: the name is made again when next asked for.
   }
+  p.setDemangled(Demangled::kMade);
   return *scratch;
+}
+
+namespace {
+
+// Where this thread adds names to a table's cache: a block of its own, so
+// that threads add names without waiting for each other.
+struct CacheCursor {
+  std::uint64_t table = 0;  // the table's serial number; 0 for none
+  std::size_t block = 0;
+  std::size_t used = 0;
+};
+
+std::uint64_t NextSerial() {
+  static std::atomic<std::uint64_t> next{1};
+  return next.fetch_add(1, std::memory_order_relaxed);
+}
+
+}  // namespace
+
+PublicTable::PublicTable() : serial_(NextSerial()) {}
+
+char* PublicTable::CacheRoom(std::size_t size, std::uint32_t* at) const {
+  thread_local CacheCursor cursor;
+  if (cursor.table != serial_ || kCacheBlockBytes - cursor.used < size) {
+    if (size > kCacheBlockBytes) return nullptr;
+    const std::lock_guard<std::mutex> lock(cache_->mutex);
+    std::vector<std::unique_ptr<char[]>>& blocks = cache_->blocks;
+    const std::size_t limit = CacheLimit();
+    if ((blocks.size() + 1) * kCacheBlockBytes > limit) return nullptr;
+    // Reserved whole at once, so that adding a block never moves the
+    // pointers that other threads read.
+    blocks.reserve(limit / kCacheBlockBytes);
+    blocks.push_back(std::make_unique<char[]>(kCacheBlockBytes));
+    cursor = {serial_, blocks.size() - 1, 0};
+  }
+  *at = static_cast<std::uint32_t>(cursor.block * kCacheBlockBytes + cursor.used);
+  char* const room = cache_->blocks[cursor.block].get() + cursor.used;
+  cursor.used += size;
+  return room;
+}
+
+std::string_view PublicTable::CachedName(const PdbPublicSymbol& p) const {
+  return std::string_view(cache_->blocks[p.demangledAt() / kCacheBlockBytes].get() + p.demangledAt() % kCacheBlockBytes,
+                          p.demangledLength());
 }
 
 std::optional<std::uint32_t> PublicTable::FindAtOrBelow(std::uint32_t rva) const {
@@ -159,7 +194,7 @@ std::vector<std::uint32_t> PublicTable::Find(std::string_view name, bool caseIns
 std::size_t PublicTable::memoryBytes() const {
   return recordBytes_.capacity() + records_.capacity() * sizeof(PdbPublicSymbol) +
          (rvas_.capacity() + sectionEnds_.capacity()) * sizeof(std::uint32_t) +
-         cache_.capacity() * sizeof(cache_[0]) + cache_.size() * kCacheBlockBytes +
+         cache_->blocks.capacity() * sizeof(cache_->blocks[0]) + cache_->blocks.size() * kCacheBlockBytes +
          (nameIndex_ ? nameIndex_->MemoryBytes() : 0);
 }
 

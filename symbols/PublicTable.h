@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,6 +31,8 @@ namespace sorvanta {
 // names are shown, so a file with few names shown does not pay for all of it.
 class PublicTable {
  public:
+  PublicTable();
+
   static constexpr std::size_t kCacheBytes = std::size_t{16} << 20;
   static constexpr std::size_t kCacheBytesPerPublic = 8;
   // A block holds the longest demangled name that is shown.
@@ -54,7 +57,8 @@ class PublicTable {
   std::uint32_t rva(std::uint32_t index) const { return rvas_[index]; }
 
   // The name as stored, and demangled (the stored name when it does not
-  // demangle). The view is into the table or into *scratch.
+  // demangle). The view is into the table or into *scratch. Threads may
+  // ask for names at once, each with its own scratch.
   std::string_view RawName(std::uint32_t index) const;
   std::string_view Name(std::uint32_t index, std::string* scratch) const;
 
@@ -80,10 +84,19 @@ class PublicTable {
   std::size_t located_ = 0;  // records_[0, located_) have an address
   DemangleStyle style_ = DemangleStyle::kFull;
   // Demangled names; blocks never move, so views into them stay valid.
-  mutable std::vector<std::unique_ptr<char[]>> cache_;
-  mutable std::size_t cacheUsed_ = 0;  // bytes of the last block
+  // Each thread fills a block of its own (see CacheRoom).
+  struct Cache {
+    std::mutex mutex;  // held while a block is added
+    std::vector<std::unique_ptr<char[]>> blocks;
+  };
+  std::unique_ptr<Cache> cache_ = std::make_unique<Cache>();
+  std::uint64_t serial_;  // tells this table's cache from others', for the threads' blocks
   mutable std::optional<FunctionNameIndex> nameIndex_;
 
+  std::string_view CachedName(const PdbPublicSymbol& p) const;
+  // Room for size bytes in this thread's block of the cache, and its
+  // place; null when the cache has no more room.
+  char* CacheRoom(std::size_t size, std::uint32_t* at) const;
   std::size_t CacheLimit() const {
     return std::min<std::size_t>(kCacheBytes + kCacheBytesPerPublic * records_.size(), UINT32_MAX);
   }

@@ -54,19 +54,22 @@ HRESULT TypeStream::Parse(std::vector<std::uint8_t> bytes, TypeStream* out) {
   return S_OK;
 }
 
-bool TypeStream::Record(std::uint32_t index, std::uint16_t* kind, ByteView* data) const {
-  if (!walked_) {
-    std::vector<std::uint32_t> offsets;
-    ByteReader reader(records_);
-    std::uint16_t length = 0;
-    while (reader.remaining() >= 4) {
-      const auto at = static_cast<std::uint32_t>(reader.offset());
-      if (!reader.ReadU16(&length) || length < 2 || !reader.Skip(length)) break;
-      offsets.push_back(at);
-    }
-    offsets_ = std::move(offsets);
-    walked_ = true;
+void TypeStream::IndexRecords() const {
+  if (walked_) return;
+  std::vector<std::uint32_t> offsets;
+  ByteReader reader(records_);
+  std::uint16_t length = 0;
+  while (reader.remaining() >= 4) {
+    const auto at = static_cast<std::uint32_t>(reader.offset());
+    if (!reader.ReadU16(&length) || length < 2 || !reader.Skip(length)) break;
+    offsets.push_back(at);
   }
+  offsets_ = std::move(offsets);
+  walked_ = true;
+}
+
+bool TypeStream::Record(std::uint32_t index, std::uint16_t* kind, ByteView* data) const {
+  IndexRecords();
   if (index < firstIndex_ || index - firstIndex_ >= offsets_.size()) return false;
   const std::uint8_t* record = records_.data + offsets_[index - firstIndex_];
   *kind = Read16(record + 2);

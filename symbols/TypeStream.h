@@ -29,6 +29,11 @@ class TypeStream {
   TypeStream(TypeStream&&) = default;
   TypeStream& operator=(TypeStream&&) = default;
 
+  // Finds where each record starts, which the lookups below otherwise do
+  // on first use; afterwards they are safe to call from several threads.
+  // Throws std::bad_alloc as they do.
+  void IndexRecords() const;
+
   // The record with index: its kind and its bytes after the kind; false
   // when there is none. Throws std::bad_alloc when the offsets of the
   // records cannot be had (the stream stays as it was).
