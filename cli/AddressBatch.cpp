@@ -43,6 +43,36 @@ void SortByAddress(std::vector<Item>* items, std::vector<Item>* scratch) {
 // Fewer addresses than this a thread are answered on the calling thread
 // alone: starting a thread costs more than they take.
 constexpr std::size_t kAddressesPerThread = 4096;
+// The answers of this many lines a thread are written out together.
+constexpr std::size_t kLinesPerWrite = std::size_t{1} << 16;
+
+// Runs work(part) for each of parts: the first on this thread, the others
+// each on a thread of its own (or here, when none can be had). Throws
+// again the first exception a part threw, once every part has stopped.
+template <class Work>
+void OnThreads(std::size_t parts, const Work& work) {
+  std::vector<std::exception_ptr> failed(parts);
+  auto run = [&](std::size_t part) {
+    try {
+      work(part);
+    } catch (...) {
+      failed[part] = std::current_exception();
+    }
+  };
+  std::vector<std::thread> threads;
+  for (std::size_t part = 1; part < parts; ++part) {
+    try {
+      threads.emplace_back(run, part);
+    } catch (const std::system_error&) {
+      run(part);
+    }
+  }
+  run(0);
+  for (std::thread& thread : threads) thread.join();
+  for (const std::exception_ptr& failure : failed) {
+    if (failure) std::rethrow_exception(failure);
+  }
+}
 
 }  // namespace
 
@@ -50,7 +80,8 @@ AddressBatch::AddressBatch(std::vector<Answer> answerers, NotAnAddress notAnAddr
     : answerers_(std::move(answerers)),
       notAnAddress_(std::move(notAnAddress)),
       heldLimit_(heldLimit),
-      held_(answerers_.size()) {}
+      held_(answerers_.size()),
+      gathered_(answerers_.size()) {}
 
 void AddressBatch::AnswerRun(std::size_t part, std::size_t begin, std::size_t end, std::size_t limit) {
   TextBuffer& held = held_[part].text;
@@ -89,56 +120,47 @@ void AddressBatch::AnswerLines(const std::vector<std::string_view>& lines, std::
   }
   answers_.assign(vas_.size(), Held{kNotHeld, 0, 0});
 
-  // Each part answers its run of the sorted addresses; the first on this
-  // thread, the others each on one of their own.
+  // Each part answers its run of the sorted addresses on a thread.
   const std::size_t parts = std::clamp<std::size_t>(vas_.size() / kAddressesPerThread, 1, answerers_.size());
-  std::vector<std::exception_ptr> failed(parts);
-  auto answerPart = [&](std::size_t part) {
-    try {
-      AnswerRun(part, vas_.size() * part / parts, vas_.size() * (part + 1) / parts, heldLimit_ / parts);
-    } catch (...) {
-      failed[part] = std::current_exception();
-    }
-  };
-  std::vector<std::thread> threads;
-  for (std::size_t part = 1; part < parts; ++part) {
-    try {
-      threads.emplace_back(answerPart, part);
-    } catch (const std::system_error&) {
-      answerPart(part);  // no thread to be had: answered here, after the first
-    }
-  }
-  answerPart(0);
-  for (std::thread& thread : threads) thread.join();
-  for (const std::exception_ptr& failure : failed) {
-    if (failure) std::rethrow_exception(failure);
-  }
+  OnThreads(parts, [&](std::size_t part) {
+    AnswerRun(part, vas_.size() * part / parts, vas_.size() * (part + 1) / parts, heldLimit_ / parts);
+  });
   std::size_t heldBytes = 0;
+  bool allHeld = sorted_.size() == end - first;  // every line an address
   for (std::size_t part = 0; part < parts; ++part) heldBytes += held_[part].text.size();
+  for (const Held& a : answers_) allHeld = allHeld && a.part != kNotHeld;
   if (!vas_.empty()) heldPerAnswer_ = std::max(kLeastPerAnswer, heldBytes / vas_.size() + heldBytes / vas_.size() / 4);
 
-  // The answers are read in the lines' order, all over what is held: each
-  // is asked for from memory some lines ahead, its place before its text.
-  constexpr std::size_t kAhead = 8;
-  auto readAhead = [&](std::size_t i) {
-    if (i + 2 * kAhead < end) {
-      if (const std::uint32_t k = answerOf_[i + 2 * kAhead - first]; k != kNoAddress) __builtin_prefetch(&answers_[k]);
-    }
-    if (i + kAhead < end) {
-      if (const std::uint32_t k = answerOf_[i + kAhead - first]; k != kNoAddress && answers_[k].part != kNotHeld) {
-        __builtin_prefetch(held_[answers_[k].part].text.view().data() + answers_[k].begin);
-      }
-    }
+  auto heldText = [&](std::size_t i) {
+    const Held& a = answers_[answerOf_[i - first]];
+    return held_[a.part].text.view().substr(a.begin, a.end - a.begin);
   };
+  if (allHeld && parts > 1) {
+    // Gathering the answers in the lines' order reads all over what is
+    // held; the threads each gather a share of the lines, a piece at a
+    // time, and the pieces are written in order.
+    for (std::size_t from = first; from < end && !out.failed();) {
+      const std::size_t to = std::min(end, from + parts * kLinesPerWrite);
+      OnThreads(parts, [&](std::size_t part) {
+        TextBuffer& text = gathered_[part].text;
+        text.clear();
+        for (std::size_t i = from + (to - from) * part / parts; i < from + (to - from) * (part + 1) / parts; ++i) {
+          text.Append(heldText(i));
+        }
+      });
+      for (std::size_t part = 0; part < parts; ++part) out.Write(gathered_[part].text.view());
+      from = to;
+    }
+    return;
+  }
   for (std::size_t i = first; i < end; ++i) {
-    readAhead(i);
     const std::uint32_t k = answerOf_[i - first];
     if (k == kNoAddress) {
       notAnAddress_(lines[i], &out.buffer());
-    } else if (const Held& a = answers_[k]; a.part == kNotHeld) {
+    } else if (answers_[k].part == kNotHeld) {
       answerers_[0](vas_[k], &out.buffer());
     } else {
-      out.buffer().Append(held_[a.part].text.view().substr(a.begin, a.end - a.begin));
+      out.buffer().Append(heldText(i));
     }
     out.EndRecord();
   }

@@ -87,6 +87,7 @@ class AddressBatch {
     TextBuffer text;
   };
   std::vector<HeldText> held_;
+  std::vector<HeldText> gathered_;  // per answerer: answers put in the lines' order
 };
 
 }  // namespace sorvanta
