@@ -60,6 +60,7 @@ void OnThreads(std::size_t parts, const Work& work) {
     }
   };
   std::vector<std::thread> threads;
+  threads.reserve(parts);  // so that no thread is running when this throws
   for (std::size_t part = 1; part < parts; ++part) {
     try {
       threads.emplace_back(run, part);
