@@ -77,10 +77,12 @@ void OnThreads(std::size_t parts, const Work& work) {
 
 }  // namespace
 
-AddressBatch::AddressBatch(std::vector<Answer> answerers, NotAnAddress notAnAddress, std::size_t heldLimit)
+AddressBatch::AddressBatch(std::vector<Answer> answerers, NotAnAddress notAnAddress, std::size_t heldLimit,
+                           std::function<void()> beforeThreads)
     : answerers_(std::move(answerers)),
       notAnAddress_(std::move(notAnAddress)),
       heldLimit_(heldLimit),
+      beforeThreads_(std::move(beforeThreads)),
       held_(answerers_.size()),
       gathered_(answerers_.size()) {}
 
@@ -123,6 +125,10 @@ void AddressBatch::AnswerLines(const std::vector<std::string_view>& lines, std::
 
   // Each part answers its run of the sorted addresses on a thread.
   const std::size_t parts = std::clamp<std::size_t>(vas_.size() / kAddressesPerThread, 1, answerers_.size());
+  if (parts > 1 && beforeThreads_) {
+    beforeThreads_();
+    beforeThreads_ = nullptr;
+  }
   OnThreads(parts, [&](std::size_t part) {
     AnswerRun(part, vas_.size() * part / parts, vas_.size() * (part + 1) / parts, heldLimit_ / parts);
   });

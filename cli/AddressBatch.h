@@ -42,9 +42,11 @@ class AddressBatch {
 
   // answerers: one for each thread to answer on. The first runs on the
   // calling thread, and alone answers what the batch does not hold; the
-  // others run at the same time as it, each on its own thread. notAnAddress
+  // others run at the same time as it, each on its own thread, after
+  // beforeThreads has run once (to build what they share). notAnAddress
   // runs on the calling thread.
-  AddressBatch(std::vector<Answer> answerers, NotAnAddress notAnAddress, std::size_t heldLimit = kHeldLimit);
+  AddressBatch(std::vector<Answer> answerers, NotAnAddress notAnAddress, std::size_t heldLimit = kHeldLimit,
+               std::function<void()> beforeThreads = {});
 
   // Answers every line, in order, into out (calling out.EndRecord() after
   // each). An exception thrown by an answerer (such as std::bad_alloc) is
@@ -76,6 +78,7 @@ class AddressBatch {
   std::vector<Answer> answerers_;
   NotAnAddress notAnAddress_;
   std::size_t heldLimit_;
+  std::function<void()> beforeThreads_;  // emptied once run
   std::vector<Address> sorted_;
   std::vector<Address> scratch_;
   std::size_t heldPerAnswer_ = kFirstPerAnswer;  // as the last lines' answers took, and a quarter more

@@ -173,7 +173,6 @@ int RunAddr(const Options& o) {
   if (o.addresses.empty()) {
     // One answerer for each thread that answers.
     const unsigned threads = std::max(1u, std::thread::hardware_concurrency());
-    if (threads > 1) image->PrepareConcurrentLookups();
     // A cache line each, as each thread writes its own all the time.
     struct alignas(64) Other {
       Other(std::shared_ptr<PdbImage> image, bool publics, OutputFormat format)
@@ -189,7 +188,8 @@ int RunAddr(const Options& o) {
     }
     AddressBatch batch(std::move(answering),
                        [&](std::string_view line, TextBuffer* text) { answerer.AnswerNotAnAddress(line, text); },
-                       AddressBatch::HeldLimitFor(image->functionCount()));
+                       AddressBatch::HeldLimitFor(image->functionCount()),
+                       [&image] { image->PrepareConcurrentLookups(); });
     written = AnswerLineBatches(
         out, [&](const std::vector<std::string_view>& lines, Output& batchOut) { batch.AnswerAll(lines, batchOut); });
   } else {

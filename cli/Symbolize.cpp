@@ -137,7 +137,6 @@ int RunSymbolize(const SymbolizeOptions& o) {
     std::vector<Frame> frames;
   };
   const unsigned threads = o.addresses.empty() ? std::max(1u, std::thread::hardware_concurrency()) : 1;
-  if (threads > 1) image->PrepareConcurrentLookups();
   std::deque<Answerer> answerers;
   answerers.push_back({FrameFinder(*image), {}});
   while (answerers.size() < threads) answerers.push_back({answerers.front().finder.ForAnotherThread(), {}});
@@ -165,7 +164,8 @@ int RunSymbolize(const SymbolizeOptions& o) {
     }
     AddressBatch batch(std::move(answering),
                        [&](std::string_view line, TextBuffer* text) { notAnAddress(line, text), lineEnd(text); },
-                       AddressBatch::HeldLimitFor(image->functionCount()));
+                       AddressBatch::HeldLimitFor(image->functionCount()),
+                       [&image] { image->PrepareConcurrentLookups(); });
     written = AnswerLineBatches(
         out, [&](const std::vector<std::string_view>& lines, Output& batchOut) { batch.AnswerAll(lines, batchOut); });
   } else {

@@ -19,6 +19,8 @@ namespace {
 struct BatchRun {
   std::string text;
   std::vector<std::vector<std::uint64_t>> asked;
+  int prepared = 0;                // calls of beforeThreads
+  bool othersAfterPrepare = true;  // every answerer but the first was called after it
 };
 
 BatchRun RunBatch(const std::vector<std::string_view>& lines, std::size_t heldLimit = AddressBatch::kHeldLimit,
@@ -30,7 +32,9 @@ BatchRun RunBatch(const std::vector<std::string_view>& lines, std::size_t heldLi
     Output out(file);
     std::vector<AddressBatch::Answer> answerers;
     for (std::vector<std::uint64_t>& asked : run.asked) {
-      answerers.push_back([&asked, pad](std::uint64_t va, TextBuffer* text) {
+      const bool first = answerers.empty();
+      answerers.push_back([&asked, &run, first, pad](std::uint64_t va, TextBuffer* text) {
+        if (!first && run.prepared == 0) run.othersAfterPrepare = false;
         asked.push_back(va);
         std::string answer = std::to_string(va);
         if (answer.size() + 1 < pad) answer.append(pad - answer.size() - 1, '.');
@@ -39,7 +43,8 @@ BatchRun RunBatch(const std::vector<std::string_view>& lines, std::size_t heldLi
     }
     AddressBatch batch(
         std::move(answerers),
-        [&](std::string_view line, TextBuffer* text) { text->Append("!" + std::string(line) + ";"); }, heldLimit);
+        [&](std::string_view line, TextBuffer* text) { text->Append("!" + std::string(line) + ";"); }, heldLimit,
+        [&run] { ++run.prepared; });
     batch.AnswerAll(lines, out);
     out.Flush();
   }
@@ -56,6 +61,7 @@ TEST(AddressBatch, AnswersInLineOrderEachAddressOnceInAddressOrder) {
   const BatchRun run = RunBatch({"30", "foo", "10", "0x30", "", "20", "10h"});
   EXPECT_EQ(run.text, "48;!foo;16;48;!;32;16;");
   EXPECT_EQ(run.asked[0], (std::vector<std::uint64_t>{16, 32, 48}));
+  EXPECT_EQ(run.prepared, 0);  // one answerer: nothing shared to build
 }
 
 // Addresses over the whole 64-bit range, some repeated, are still asked
@@ -114,6 +120,8 @@ TEST(AddressBatch, TwoAnswerersShareTheSortedAddresses) {
   EXPECT_TRUE(std::is_sorted(run.asked[1].begin(), run.asked[1].end()));
   EXPECT_LT(run.asked[0].back(), run.asked[1].front());
   EXPECT_EQ(run.asked[0].size() + run.asked[1].size(), texts.size());
+  EXPECT_EQ(run.prepared, 1);
+  EXPECT_TRUE(run.othersAfterPrepare);
 }
 
 }  // namespace
