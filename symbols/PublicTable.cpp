@@ -1,6 +1,7 @@
 #include "PublicTable.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstring>
 #include <memory>
@@ -133,6 +134,21 @@ struct CacheCursor {
   std::size_t used = 0;
 };
 
+// This thread's cursor for a table: one for each of the last few tables
+// it named in, so that naming in two tables by turns does not start a
+// block on each turn.
+CacheCursor& CursorFor(std::uint64_t table) {
+  thread_local std::array<CacheCursor, 4> cursors;
+  thread_local std::size_t next = 0;  // the one to reuse for a new table
+  for (CacheCursor& cursor : cursors) {
+    if (cursor.table == table) return cursor;
+  }
+  CacheCursor& cursor = cursors[next];
+  next = (next + 1) % cursors.size();
+  cursor = CacheCursor{};
+  return cursor;
+}
+
 std::uint64_t NextSerial() {
   static std::atomic<std::uint64_t> next{1};
   return next.fetch_add(1, std::memory_order_relaxed);
@@ -143,7 +159,7 @@ std::uint64_t NextSerial() {
 PublicTable::PublicTable() : serial_(NextSerial()) {}
 
 char* PublicTable::CacheRoom(std::size_t size, std::uint32_t* at) const {
-  thread_local CacheCursor cursor;
+  CacheCursor& cursor = CursorFor(serial_);
   if (cursor.table != serial_ || kCacheBlockBytes - cursor.used < size) {
     if (size > kCacheBlockBytes) return nullptr;
     const std::lock_guard<std::mutex> lock(cache_->mutex);

@@ -85,6 +85,21 @@ TEST(PublicTable, FunctionPublicsInAddressOrderDemangled) {
   EXPECT_EQ(t.maxRva(), 0x2010u);
 }
 
+// Names asked for in two tables by turns each go on in the table's own
+// cache block, rather than starting a block on every turn.
+TEST(PublicTable, NamingTwoTablesByTurnsKeepsOneCacheBlockEach) {
+  Streams s;
+  for (int i = 0; i < 40; ++i) s.Pub("?f" + std::to_string(i) + "@@YAXXZ", 1, static_cast<std::uint32_t>(i));
+  const PublicTable first = Built(s);
+  const PublicTable second = Built(s);
+  const std::size_t before = first.memoryBytes() + second.memoryBytes();
+  std::string scratch;
+  for (std::uint32_t i = 0; i < first.size(); ++i) {
+    EXPECT_EQ(first.Name(i, &scratch), second.Name(i, &scratch));
+  }
+  EXPECT_LE(first.memoryBytes() + second.memoryBytes() - before, 2 * PublicTable::kCacheBlockBytes + 4096);
+}
+
 TEST(PublicTable, NearestAtOrBelowStaysInsideItsSection) {
   Streams s;
   s.Pub("first", 1, 0x20);
